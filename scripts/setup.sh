@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Installs every Debian package the project needs to build, test and benchmark.
+# Idempotent and non-interactive; runs as root on a fresh Debian 12 machine.
+set -euo pipefail
+
+packages=(
+    build-essential cmake ninja-build pkg-config git file binutils
+    libgtest-dev libgmock-dev googletest libbenchmark-dev
+    clang-format
+    # FFmpeg 5.1: headers at build time, shared objects loaded at run time,
+    # the ffmpeg/ffprobe programs for fixtures, oracles and benchmarks.
+    libavcodec-dev libavformat-dev libavfilter-dev libavdevice-dev
+    libavutil-dev libswresample-dev libswscale-dev ffmpeg
+    libsdl2-dev
+)
+
+missing=()
+for p in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed'; then
+        missing+=("$p")
+    fi
+done
+
+if ((${#missing[@]})); then
+    echo "setup: installing ${missing[*]}"
+    export DEBIAN_FRONTEND=noninteractive
+    sudo_cmd=()
+    if [ "$(id -u)" -ne 0 ]; then sudo_cmd=(sudo); fi
+    "${sudo_cmd[@]}" apt-get update -q
+    "${sudo_cmd[@]}" apt-get install -y -q --no-install-recommends "${missing[@]}"
+else
+    echo "setup: all packages present"
+fi
