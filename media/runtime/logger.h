@@ -32,3 +32,11 @@ void LogFmt(const void* sender, TLogLevel level, const char* format, ...)
     __attribute__((format(printf, 3, 4)));
 
 }  // namespace tavrin
+
+namespace tavrin {
+
+// Installs the FFmpeg log callback and applies the logger's level to the
+// library. Called by the loader whenever avutil is requested and loaded.
+void HookLibraryLog();
+
+}  // namespace tavrin
