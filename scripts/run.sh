@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds, makes a small sample video and two audio
+# files, and runs the newest end-to-end program on them: the decoder component
+# behind tavrin-probe describes the files the merge would plan with.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh
+
+build=build/release
+cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTAVRIN_TESTS=OFF -DTAVRIN_BENCH=OFF
+cmake --build "$build" -j "$(nproc)"
+
+sample=build/sample
+mkdir -p "$sample"
+make_sample() {
+    local out=$1
+    shift
+    [ -s "$sample/$out" ] || ffmpeg -nostdin -hide_banner -loglevel error -y "$@" "$sample/$out"
+}
+make_sample video.mp4 -f lavfi -i testsrc=size=320x240:rate=25:duration=6 \
+    -f lavfi -i sine=frequency=330:duration=6 -c:v mpeg4 -q:v 4 -c:a aac -shortest
+make_sample song-1.mp3 -f lavfi -i sine=frequency=440:duration=4 -c:a libmp3lame -b:a 128k
+make_sample song-2.wav -f lavfi -i sine=frequency=660:duration=4
+
+echo "== libraries =="
+"$build/app/tavrin-probe" --versions
+echo "== sample media =="
+"$build/app/tavrin-probe" "$sample/video.mp4" "$sample/song-1.mp3" "$sample/song-2.wav"
