@@ -1,0 +1,100 @@
+// The plan of a merge: from a video, an ordered list of audio files and the
+// user's choices to the option texts and file names of the audio join task
+// and the final task. No media work happens here; the facts about the files
+// (durations, the video stream index, which encoders exist) come from the caller.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace tavrin {
+
+// Tells whether the media library has an encoder of the given name.
+using EncoderTest = std::function<bool(std::string_view encoderName)>;
+
+// Appends one blank and the text, verbatim, to the options being built.
+void AddOption(std::string& options, std::string_view text);
+
+// "libfaac" when the encoder test finds it, else "aac".
+std::string DefaultAacEncoder(const EncoderTest& hasEncoder);
+
+// The user's choices for the final task, as positions in the choice lists;
+// -1 means that no entry is selected.
+struct TOutputChoices {
+    int FormatIndex = 0;
+    int FrameSizeIndex = 0;  // position in the frame-size list of that format
+    int QualityIndex = 0;
+    bool UseVideoQuality = true;
+    int ProcessorCount = 1;
+};
+
+// Output options of the final task, ending with the map of stream
+// firstVideoStreamIndex of the video input and stream 0 of the audio input;
+// nullopt when no format is selected.
+std::optional<std::string> BuildFinalOutputOptions(const TOutputChoices& choices,
+                                                   int firstVideoStreamIndex,
+                                                   const EncoderTest& hasEncoder);
+
+// The ending of the output file name of the selected format; nullopt when no
+// format is selected.
+std::optional<std::string> FinalOutputSuffix(int formatIndex);
+
+struct TJoinOutput {
+    std::string Options;  // output options of the join task
+    bool Join = false;    // the inputs are played one after another into the output
+};
+
+// The join decision. Several files are always joined (every listed file
+// reaches the output), cut with " -t " to the video's whole seconds only when
+// they are longer than the video; a single file is joined (to be cut) only
+// when it is longer than the video, and used directly otherwise (nullopt).
+// Durations are microseconds; a negative one is unknown: an unknown video
+// length never cuts, an unknown audio length counts as 0.
+std::optional<TJoinOutput> BuildJoinOutputOptions(std::int64_t videoDuration,
+                                                  std::span<const std::int64_t> audioDurations);
+
+// outputFolder + "/tempaudio-" + the first audio file's name without its
+// extension + ".mp3".
+std::string TempAudioFileName(std::string_view outputFolder, std::string_view firstAudioFile);
+
+// "merger-" + video name without extension + "-" + audio input name with its
+// extension (MakeOutputFileName drops that extension again).
+std::string FinalOutputBaseName(std::string_view videoFile, std::string_view audioInput);
+
+// Everything a merge needs to know about its files and the user's choices.
+struct TMergeAudioFile {
+    std::string Path;
+    std::int64_t Duration = -1;  // microseconds, -1 unknown
+};
+
+struct TMergeRequest {
+    std::string VideoFile;
+    std::int64_t VideoDuration = -1;  // microseconds, -1 unknown
+    int FirstVideoStreamIndex = -1;
+    std::vector<TMergeAudioFile> AudioFiles;  // in list order
+    TOutputChoices Choices;
+    std::string OutputFolder;
+};
+
+// The two tasks of a merge. The output path itself is made when the final
+// task is set up: MakeOutputFileName(OutputBaseName, OutputSuffix).
+struct TMergePlan {
+    std::optional<TJoinOutput> JoinOutput;  // set when the join task runs
+    std::string TempAudioFile;              // the join's output; "" without a join
+    std::string AudioInput;                 // audio input of the final task
+    std::string FinalOptions;
+    std::string OutputBaseName;
+    std::string OutputSuffix;
+};
+
+// The plan of a request; nullopt with the reason in errorText when no format
+// is selected.
+std::optional<TMergePlan> PlanMerge(const TMergeRequest& request, const EncoderTest& hasEncoder,
+                                    std::string* errorText = nullptr);
+
+}  // namespace tavrin

@@ -1,0 +1,75 @@
+#include "app/core/settings.h"
+
+#include <filesystem>
+
+#include "app/core/global_object.h"
+#include "app/core/path_text.h"
+
+namespace tavrin {
+
+std::string DefaultOutputDir() {
+    return JoinPath(HomeFolder(), "tavrin");
+}
+
+std::string FallbackOutputDir() {
+    return JoinPath(HomeFolder(), "tavrinfree");
+}
+
+std::string TSettings::OutputDir() const {
+    std::string folder = ini_.ReadString(kSettingsSection, kOutputDirKey, "");
+    // An empty folder would put every output at the file system root.
+    return folder.empty() ? DefaultOutputDir() : folder;
+}
+
+int TSettings::OutputFormatIndex() const {
+    return ini_.ReadInteger(kSettingsSection, kOutputFormatIndexKey, 0);
+}
+
+int TSettings::FrameSizeIndex() const {
+    return ini_.ReadInteger(kSettingsSection, kFrameSizeIndexKey, 0);
+}
+
+int TSettings::VideoQualityIndex() const {
+    return ini_.ReadInteger(kSettingsSection, kVideoQualityIndexKey, 0);
+}
+
+bool TSettings::UseVideoQuality() const {
+    return ini_.ReadBool(kSettingsSection, kUseVideoQualityKey, true);
+}
+
+bool TSettings::SetOutputDir(const std::string& folder) {
+    return ini_.WriteString(kSettingsSection, kOutputDirKey, folder);
+}
+
+bool TSettings::SetOutputFormatIndex(int index) {
+    return ini_.WriteInteger(kSettingsSection, kOutputFormatIndexKey, index);
+}
+
+bool TSettings::SetFrameSizeIndex(int index) {
+    return ini_.WriteInteger(kSettingsSection, kFrameSizeIndexKey, index);
+}
+
+bool TSettings::SetVideoQualityIndex(int index) {
+    return ini_.WriteInteger(kSettingsSection, kVideoQualityIndexKey, index);
+}
+
+bool TSettings::SetUseVideoQuality(bool use) {
+    return ini_.WriteBool(kSettingsSection, kUseVideoQualityKey, use);
+}
+
+std::string RestoreOutputFolder(TSettings& settings) {
+    std::string folder = settings.OutputDir();
+    // The write test comes before the folder is created, so a first start
+    // (default folder missing) lands in the fallback folder.
+    if (!CanWriteToDirectory(folder)) {
+        folder = FallbackOutputDir();
+        settings.SetOutputDir(folder);
+    }
+    std::error_code ignored;
+    if (!std::filesystem::exists(folder, ignored)) {
+        std::filesystem::create_directories(folder, ignored);
+    }
+    return folder;
+}
+
+}  // namespace tavrin

@@ -1,0 +1,58 @@
+// The application's settings: five keys of the section "settings" in the
+// settings file, each read from and written to the file at the moment it is
+// needed, and the start-up rule that picks and repairs the output folder.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "app/core/ini_file.h"
+
+namespace tavrin {
+
+inline constexpr std::string_view kSettingsSection = "settings";
+inline constexpr std::string_view kOutputDirKey = "OutPutDir";
+inline constexpr std::string_view kOutputFormatIndexKey = "outputformatindex";
+inline constexpr std::string_view kFrameSizeIndexKey = "framesizeindex";
+inline constexpr std::string_view kVideoQualityIndexKey = "videoqualityindex";
+inline constexpr std::string_view kUseVideoQualityKey = "usevideoquality";
+
+// $HOME/tavrin: the output folder when none is stored.
+std::string DefaultOutputDir();
+// $HOME/tavrinfree: replaces a stored output folder that cannot be written.
+std::string FallbackOutputDir();
+
+class TSettings {
+public:
+    explicit TSettings(std::string iniFileName) : ini_(std::move(iniFileName)) {}
+
+    const std::string& IniFileName() const { return ini_.FileName(); }
+
+    // Absent, unreadable or empty: DefaultOutputDir().
+    std::string OutputDir() const;
+    // Absent or unparsable: 0, 0, 0 and true.
+    int OutputFormatIndex() const;
+    int FrameSizeIndex() const;
+    int VideoQualityIndex() const;
+    bool UseVideoQuality() const;
+
+    // Each setter writes the file at once; false with LastErrorText on failure.
+    bool SetOutputDir(const std::string& folder);
+    bool SetOutputFormatIndex(int index);
+    bool SetFrameSizeIndex(int index);
+    bool SetVideoQualityIndex(int index);
+    bool SetUseVideoQuality(bool use);
+
+    const std::string& LastErrorText() const { return ini_.LastErrorText(); }
+
+private:
+    TIniFile ini_;
+};
+
+// The output folder at start-up: the stored folder when a file can be
+// written in it; otherwise FallbackOutputDir(), which is stored. The chosen
+// folder is then created with its parents when missing (a failure is left for
+// the merge to report when it opens its output). Returns the folder to show.
+std::string RestoreOutputFolder(TSettings& settings);
+
+}  // namespace tavrin

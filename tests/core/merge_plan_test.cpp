@@ -1,0 +1,292 @@
+#include "app/core/merge_plan.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <optional>
+#include <set>
+#include <sstream>
+
+#include "app/core/choice_lists.h"
+#include "app/core/output_file_name.h"
+#include "app/core/settings.h"
+#include "fixtures/media_fixtures.h"
+
+namespace tavrin {
+namespace {
+
+using testing::TempDir;
+
+constexpr std::int64_t kSecond = 1000000;
+
+// Option texts carry runs of blanks that the option parser ignores.
+std::string Collapse(const std::string& options) {
+    std::istringstream words(options);
+    std::string word, collapsed;
+    while (words >> word) {
+        collapsed += (collapsed.empty() ? "" : " ") + word;
+    }
+    return collapsed;
+}
+
+int FormatIndexOf(std::string_view name) {
+    const auto names = FormatNames();
+    const auto found = std::find(names.begin(), names.end(), name);
+    return found == names.end() ? -1 : static_cast<int>(found - names.begin());
+}
+
+EncoderTest Encoders(std::set<std::string> names) {
+    return [names = std::move(names)](std::string_view name) {
+        return names.count(std::string(name)) > 0;
+    };
+}
+
+TEST(MergePlan, FinalOptionsOfEveryFormatWithAndWithoutTheOptionalEncoders) {
+    struct Row {
+        const char* format;
+        std::optional<bool> libfaac;  // nullopt: the same with and without
+        std::optional<bool> amrnb;
+        const char* options;  // before the map; frame size entry 0, no quality
+        const char* suffix;
+    };
+    const Row rows[] = {
+        {"3GP", std::nullopt, true, "-b:a 12.2k -f 3gp -ac 1 -ar 8000 -c:v h263 -s 128x96", ".3gp"},
+        {"3GP", true, false, "-b:a 12.2k -f 3gp -ac 1 -ar 8000 -c:a libfaac -c:v h263 -s 128x96",
+         ".3gp"},
+        {"3GP", false, false,
+         "-b:a 12.2k -f 3gp -ac 1 -ar 8000 -c:a aac -astrict experimental -c:v h263 -s 128x96",
+         ".3gp"},
+        {"AVI", std::nullopt, std::nullopt, "", ".avi"},
+        {"FLV", std::nullopt, std::nullopt, "-f flv -ar 44100 -c:a libmp3lame", ".flv"},
+        {"iPod", true, std::nullopt, "-r 15000/1001 -c:a libfaac -c:v mpeg4", "_ipod.mp4"},
+        {"iPod", false, std::nullopt, "-r 15000/1001 -c:a aac -astrict experimental -c:v mpeg4",
+         "_ipod.mp4"},
+        {"MKV", std::nullopt, std::nullopt, "-pix_fmt yuv420p -c:v libx264", ".mkv"},
+        {"MOV", true, std::nullopt, "-f mov -c:a libfaac -pix_fmt yuv420p -c:v libx264", ".mov"},
+        {"MOV", false, std::nullopt,
+         "-f mov -c:a aac -astrict experimental -pix_fmt yuv420p -c:v libx264", ".mov"},
+        {"MP4", true, std::nullopt, "-c:v mpeg4 -c:a libfaac", ".mp4"},
+        {"MP4", false, std::nullopt, "-c:v mpeg4 -c:a aac -astrict experimental", ".mp4"},
+        {"OGG", std::nullopt, std::nullopt, "-c:a libvorbis -c:v libtheora", ".ogg"},
+        {"PSP", true, std::nullopt, "-f psp -ar 24000 -r 15000/1001 -c:a libfaac -c:v mpeg4",
+         "_psp.mp4"},
+        {"PSP", false, std::nullopt,
+         "-f psp -ar 24000 -r 15000/1001 -c:a aac -astrict experimental -c:v mpeg4", "_psp.mp4"},
+        {"RM10", std::nullopt, std::nullopt, "-c:v rv10", "_rv10.rm"},
+        {"RM20", std::nullopt, std::nullopt, "-c:v rv20", "_rv20.rm"},
+        {"SWF", std::nullopt, std::nullopt, "-f flv -ar 44100 -c:a libmp3lame", ".swf"},
+        {"WMV", std::nullopt, std::nullopt, "-c:a wmav2 -c:v wmv2", ".wmv"},
+        {"WebM", std::nullopt, std::nullopt, "-f webm -c:a libvorbis -c:v libvpx", ".webm"},
+        {"M1V", std::nullopt, std::nullopt, "-c:a mp2 -c:v mpeg1video", ".mpg"},
+        {"M2V", std::nullopt, std::nullopt, "-c:a ac3 -c:v mpeg2video", ".mpg"},
+    };
+    std::set<std::string> formatsSeen;
+    for (const Row& row : rows) {
+        const int index = FormatIndexOf(row.format);
+        ASSERT_GE(index, 0) << row.format;
+        formatsSeen.insert(row.format);
+        for (const bool libfaac : {false, true}) {
+            for (const bool amrnb : {false, true}) {
+                if ((row.libfaac && *row.libfaac != libfaac) ||
+                    (row.amrnb && *row.amrnb != amrnb)) {
+                    continue;
+                }
+                std::set<std::string> available = {"aac", "libmp3lame", "mpeg4", "h263"};
+                if (libfaac) {
+                    available.insert("libfaac");
+                }
+                if (amrnb) {
+                    available.insert("libopencore_amrnb");
+                }
+                const TOutputChoices choices{index, 0, 6, false, 4};
+                const auto options = BuildFinalOutputOptions(choices, 0, Encoders(available));
+                ASSERT_TRUE(options.has_value()) << row.format;
+                const std::string expected =
+                    Collapse(std::string(row.options) + " -map 0:0 -map 1:0");
+                EXPECT_EQ(Collapse(*options), expected)
+                    << row.format << " libfaac=" << libfaac << " amrnb=" << amrnb;
+            }
+        }
+        EXPECT_EQ(FinalOutputSuffix(index), row.suffix) << row.format;
+    }
+    EXPECT_EQ(formatsSeen.size(), FormatNames().size()) << "every format has a row";
+}
+
+TEST(MergePlan, FrameSizeQualityThreadsAndMap) {
+    struct Case {
+        const char* name;
+        const char* format;
+        int frameSize;
+        int quality;
+        bool useQuality;
+        int processors;
+        int videoStream;
+        const char* expected;  // without the preset part
+    };
+    const Case cases[] = {
+        {"3GP qcif, quality 6, four processors", "3GP", 1, 6, true, 4, 0,
+         "-s 176x144 -qscale 6 -threads 4 -map 0:0 -map 1:0"},
+        {"3GP first entry is a size", "3GP", 0, 0, false, 4, 0, "-s 128x96 -map 0:0 -map 1:0"},
+        {"3GP last entry", "3GP", 3, 0, false, 4, 0, "-s 704x576 -map 0:0 -map 1:0"},
+        {"3GP with no size selected", "3GP", -1, 0, false, 4, 0, "-map 0:0 -map 1:0"},
+        {"Auto - Original adds no size", "AVI", 0, 0, false, 4, 0, "-map 0:0 -map 1:0"},
+        {"size text up to its first blank", "AVI", 15, 0, false, 4, 0,
+         "-s 852x480 -map 0:0 -map 1:0"},
+        {"last size", "AVI", 28, 0, false, 4, 0, "-s 1920x1080 -map 0:0 -map 1:0"},
+        {"a size outside the list adds nothing", "AVI", 29, 0, false, 4, 0, "-map 0:0 -map 1:0"},
+        {"one processor: no threads", "AVI", 0, 3, true, 1, 0, "-qscale 3 -map 0:0 -map 1:0"},
+        {"two processors", "AVI", 0, 10, true, 2, 0, "-qscale 10 -threads 2 -map 0:0 -map 1:0"},
+        {"best quality is position 0", "AVI", 0, 0, true, 8, 0,
+         "-qscale 0 -threads 8 -map 0:0 -map 1:0"},
+        {"box not ticked", "AVI", 0, 6, false, 8, 0, "-map 0:0 -map 1:0"},
+        {"ticked but no quality selected", "AVI", 0, -1, true, 8, 0, "-map 0:0 -map 1:0"},
+        {"video is stream 1", "AVI", 0, 0, false, 1, 1, "-map 0:1 -map 1:0"},
+    };
+    for (const auto& c : cases) {
+        const TOutputChoices choices{FormatIndexOf(c.format), c.frameSize, c.quality, c.useQuality,
+                                     c.processors};
+        const auto options = BuildFinalOutputOptions(choices, c.videoStream, Encoders({}));
+        ASSERT_TRUE(options.has_value()) << c.name;
+        const std::string presetPart =
+            std::string(c.format) == "3GP"
+                ? "-b:a 12.2k -f 3gp -ac 1 -ar 8000 -c:a aac -astrict experimental -c:v h263 "
+                : "";
+        EXPECT_EQ(Collapse(*options), presetPart + c.expected) << c.name;
+    }
+}
+
+TEST(MergePlan, OptionsAreAppendedVerbatimWithOneBlankEach) {
+    std::string options;
+    AddOption(options, "-f flv");
+    AddOption(options, " -s 1x1 ");
+    EXPECT_EQ(options, " -f flv  -s 1x1 ");
+
+    const auto withAmrNb =
+        BuildFinalOutputOptions({0, 1, 6, true, 4}, 0, Encoders({"libopencore_amrnb"}));
+    EXPECT_EQ(withAmrNb,
+              " -b:a 12.2k  -f 3gp  -ac 1 -ar 8000 -c:v h263  -s 176x144  -qscale 6 -threads 4"
+              " -map 0:0 -map 1:0");
+}
+
+TEST(MergePlan, NoFormatSelectedGivesNoOptions) {
+    for (const int index : {-1, 16}) {
+        EXPECT_FALSE(BuildFinalOutputOptions({index, 0, 0, true, 1}, 0, Encoders({})));
+        EXPECT_FALSE(FinalOutputSuffix(index));
+    }
+    std::string error;
+    TMergeRequest request;
+    request.Choices.FormatIndex = -1;
+    EXPECT_FALSE(PlanMerge(request, Encoders({}), &error));
+    EXPECT_FALSE(error.empty());
+}
+
+TEST(MergePlan, DefaultAacEncoderPrefersLibfaac) {
+    EXPECT_EQ(DefaultAacEncoder(Encoders({"libfaac", "aac"})), "libfaac");
+    EXPECT_EQ(DefaultAacEncoder(Encoders({"aac"})), "aac");
+    EXPECT_EQ(DefaultAacEncoder(nullptr), "aac");
+}
+
+TEST(MergePlan, JoinDecision) {
+    const std::string tail = " -c:a libmp3lame  -ac 2 -ab 128000 -ar 44100 ";
+    const std::int64_t video = 200700000;  // 3 min 20.7 s
+    struct Case {
+        const char* name;
+        std::int64_t video;
+        std::vector<std::int64_t> audio;
+        std::optional<std::string> options;  // nullopt: no join, first file used directly
+        bool join;
+    };
+    const Case cases[] = {
+        {"one file shorter than the video", video, {60 * kSecond}, std::nullopt, false},
+        {"one file exactly as long", video, {video}, std::nullopt, false},
+        {"one file longer: cut, no join flag", video, {600 * kSecond}, " -t 200" + tail, false},
+        {"10 minutes in three files",
+         video,
+         {200 * kSecond, 200 * kSecond, 200 * kSecond},
+         " -t 200" + tail,
+         true},
+        {"three files shorter in total still join",
+         video,
+         {30 * kSecond, 30 * kSecond, 30 * kSecond},
+         tail,
+         true},
+        {"two files exactly as long as the video", video, {100 * kSecond, 100700000}, tail, true},
+        {"one microsecond longer cuts", video, {100 * kSecond, 100700001}, " -t 200" + tail, true},
+        {"no audio files", video, {}, std::nullopt, false},
+        {"unknown video length, one file", -1, {60 * kSecond}, std::nullopt, false},
+        {"unknown video length, two files: joined uncut",
+         -1,
+         {60 * kSecond, 60 * kSecond},
+         tail,
+         true},
+        {"unknown audio length counts as zero", video, {-1}, std::nullopt, false},
+        {"unknown and long audio", video, {-1, 300 * kSecond}, " -t 200" + tail, true},
+    };
+    for (const auto& c : cases) {
+        const auto join = BuildJoinOutputOptions(c.video, c.audio);
+        ASSERT_EQ(join.has_value(), c.options.has_value()) << c.name;
+        if (join) {
+            EXPECT_EQ(join->Options, *c.options) << c.name;
+            EXPECT_EQ(join->Join, c.join) << c.name;
+        }
+    }
+}
+
+TEST(MergePlan, TemporaryAndOutputNames) {
+    EXPECT_EQ(TempAudioFileName("/out", "/music/song.x.mp3"), "/out/tempaudio-song.x.mp3");
+    EXPECT_EQ(TempAudioFileName("/out/", "song.wav"), "/out/tempaudio-song.mp3");
+    EXPECT_EQ(FinalOutputBaseName("/videos/clip.avi", "/music/song.wav"), "merger-clip-song.wav");
+    EXPECT_EQ(FinalOutputBaseName("/v/my.clip.avi", "/out/tempaudio-song.mp3"),
+              "merger-my.clip-tempaudio-song.mp3");
+    EXPECT_EQ(FinalOutputBaseName("/v/clip.avi", ""), "merger-clip-");
+}
+
+// The plan together with the output folder: the names a merge ends up with.
+TEST(MergePlan, PlansGiveTheExpectedTasksAndOutputPaths) {
+    TempDir dir;
+    const std::string out = (dir / "out").string();
+    TSettings settings((dir / "tavrin.ini").string());
+    settings.SetOutputDir(out);
+    const auto outputPath = [&](const TMergePlan& plan) {
+        return MakeOutputFileName(settings, plan.OutputBaseName, plan.OutputSuffix, nullptr);
+    };
+
+    TMergeRequest request;
+    request.VideoFile = "/videos/clip.avi";
+    request.VideoDuration = 200700000;
+    request.FirstVideoStreamIndex = 1;
+    request.OutputFolder = out;
+    request.Choices = {FormatIndexOf("MKV"), 0, 6, false, 2};
+
+    // One shorter file is used directly.
+    request.AudioFiles = {{"/music/song.wav", 60 * kSecond}};
+    auto plan = PlanMerge(request, Encoders({}));
+    ASSERT_TRUE(plan);
+    EXPECT_FALSE(plan->JoinOutput);
+    EXPECT_EQ(plan->TempAudioFile, "");
+    EXPECT_EQ(plan->AudioInput, "/music/song.wav");
+    EXPECT_EQ(Collapse(plan->FinalOptions), "-pix_fmt yuv420p -c:v libx264 -map 0:1 -map 1:0");
+    EXPECT_EQ(outputPath(*plan), out + "/merger-clip-song_(new).mkv");
+
+    // Several files are joined into the temporary file, which feeds the final task.
+    request.Choices.FormatIndex = FormatIndexOf("MP4");
+    request.AudioFiles = {{"/music/song.mp3", 30 * kSecond}, {"/music/b.ogg", 30 * kSecond}};
+    plan = PlanMerge(request, Encoders({}));
+    ASSERT_TRUE(plan);
+    ASSERT_TRUE(plan->JoinOutput);
+    EXPECT_TRUE(plan->JoinOutput->Join);
+    EXPECT_EQ(plan->TempAudioFile, out + "/tempaudio-song.mp3");
+    EXPECT_EQ(plan->AudioInput, plan->TempAudioFile);
+    EXPECT_EQ(outputPath(*plan), out + "/merger-clip-tempaudio-song_(new).mp4");
+
+    // No audio files: the final task gets an empty audio input and fails there.
+    request.AudioFiles.clear();
+    plan = PlanMerge(request, Encoders({}));
+    ASSERT_TRUE(plan);
+    EXPECT_FALSE(plan->JoinOutput);
+    EXPECT_EQ(plan->AudioInput, "");
+}
+
+}  // namespace
+}  // namespace tavrin
