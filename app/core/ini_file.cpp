@@ -234,13 +234,15 @@ std::optional<int> ParseInteger(std::string_view text) {
 struct FileContent {
     bool ok = false;
     int error = 0;
+    bool notRegularFile = false;
     std::string text;
     mode_t mode = kNewFileMode;
 };
 
 FileContent ReadWholeFile(const std::string& path) {
     FileContent result;
-    UniqueFd file(open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    // Non-blocking, so a FIFO in place of the file cannot hang the read.
+    UniqueFd file(open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK));
     if (!file.Valid()) {
         result.error = errno;
         return result;
@@ -251,7 +253,7 @@ FileContent ReadWholeFile(const std::string& path) {
         return result;
     }
     if (!S_ISREG(status.st_mode)) {
-        result.error = EISDIR;
+        result.notRegularFile = true;
         return result;
     }
     result.mode = status.st_mode & 07777;
@@ -433,7 +435,8 @@ bool TIniFile::WriteString(std::string_view section, std::string_view key, std::
     if (!current.ok && current.error != ENOENT) {
         // Writing now would drop the keys that could not be read.
         return fail("Cannot read the settings file " + target + ": " +
-                    SystemErrorText(current.error));
+                    (current.notRegularFile ? std::string("it is not a regular file")
+                                            : SystemErrorText(current.error)));
     }
     const std::string updated = SetIniValue(current.text, section, key, value);
 

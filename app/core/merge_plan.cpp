@@ -1,5 +1,7 @@
 #include "app/core/merge_plan.h"
 
+#include <filesystem>
+
 #include "app/core/choice_lists.h"
 #include "app/core/format_presets.h"
 #include "app/core/path_text.h"
@@ -23,6 +25,41 @@ std::string AudioCodecOf(const TFormatPreset& preset, const EncoderTest& hasEnco
             break;
     }
     return std::string(preset.AudioCodec);
+}
+
+bool SameFile(const std::string& a, const std::string& b) {
+    namespace fs = std::filesystem;
+    std::error_code error;
+    if (fs::equivalent(a, b, error)) {
+        return true;
+    }
+    const fs::path first = fs::absolute(a, error).lexically_normal();
+    const fs::path second = fs::absolute(b, error).lexically_normal();
+    return first == second;
+}
+
+// The join must never write over one of the files it reads (or over the
+// video): a listed "tempaudio-..." file in the output folder gets a numbered
+// temporary name instead.
+std::string TempAudioFileFor(const TMergeRequest& request) {
+    const std::string& first = request.AudioFiles.front().Path;
+    const auto collides = [&](const std::string& candidate) {
+        if (SameFile(candidate, request.VideoFile)) {
+            return true;
+        }
+        for (const auto& audio : request.AudioFiles) {
+            if (SameFile(candidate, audio.Path)) {
+                return true;
+            }
+        }
+        return false;
+    };
+    std::string temp = TempAudioFileName(request.OutputFolder, first);
+    for (int counter = 1; collides(temp); ++counter) {
+        temp = JoinPath(request.OutputFolder, "tempaudio-" + FileNameWithoutExtension(first) +
+                                                  "_(" + std::to_string(counter) + ").mp3");
+    }
+    return temp;
 }
 
 const TFormatPreset* SelectedPreset(int formatIndex) {
@@ -164,7 +201,7 @@ std::optional<TMergePlan> PlanMerge(const TMergeRequest& request, const EncoderT
     }
     plan.JoinOutput = BuildJoinOutputOptions(request.VideoDuration, durations);
     if (plan.JoinOutput) {
-        plan.TempAudioFile = TempAudioFileName(request.OutputFolder, request.AudioFiles[0].Path);
+        plan.TempAudioFile = TempAudioFileFor(request);
         plan.AudioInput = plan.TempAudioFile;
     } else if (!request.AudioFiles.empty()) {
         plan.AudioInput = request.AudioFiles[0].Path;

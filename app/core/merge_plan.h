@@ -93,7 +93,8 @@ struct TMergePlan {
 };
 
 // The plan of a request; nullopt with the reason in errorText when no format
-// is selected.
+// is selected. The temporary file is TempAudioFileName, numbered
+// ("tempaudio-<name>_(1).mp3", ...) when that name is one of the inputs.
 std::optional<TMergePlan> PlanMerge(const TMergeRequest& request, const EncoderTest& hasEncoder,
                                     std::string* errorText = nullptr);
 

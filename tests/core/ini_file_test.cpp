@@ -1,11 +1,13 @@
 #include "app/core/ini_file.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <sstream>
 
@@ -117,13 +119,26 @@ TEST(IniFile, ValuesThatCannotBeStoredAreRefusedAndTheFileStaysAsItWas) {
     EXPECT_EQ(ReadFile(dir / "tavrin.ini"), before);
 }
 
-TEST(IniFile, AWriteThatCannotReadTheOldFileKeepsIt) {
-    TempDir dir;
-    fs::create_directory(dir / "tavrin.ini");  // not a file: cannot be read
-    TIniFile ini((dir / "tavrin.ini").string());
-    EXPECT_FALSE(ini.WriteInteger("settings", "A", 1));
-    EXPECT_NE(ini.LastErrorText().find("Cannot read"), std::string::npos) << ini.LastErrorText();
-    EXPECT_TRUE(fs::is_directory(dir / "tavrin.ini"));
+TEST(IniFile, SomethingElseInPlaceOfTheFileIsNeitherReadNorReplaced) {
+    struct Case {
+        const char* name;
+        std::function<void(const fs::path&)> make;
+    };
+    const Case cases[] = {
+        {"folder", [](const fs::path& path) { fs::create_directory(path); }},
+        {"named pipe", [](const fs::path& path) { ASSERT_EQ(mkfifo(path.c_str(), 0600), 0); }},
+    };
+    for (const auto& c : cases) {
+        TempDir dir;
+        const fs::path path = dir / "tavrin.ini";
+        c.make(path);
+        TIniFile ini(path.string());
+        EXPECT_EQ(ini.ReadInteger("settings", "A", 42), 42) << c.name;
+        EXPECT_FALSE(ini.WriteInteger("settings", "A", 1)) << c.name;
+        EXPECT_NE(ini.LastErrorText().find("Cannot read"), std::string::npos)
+            << c.name << ": " << ini.LastErrorText();
+        EXPECT_FALSE(fs::is_regular_file(path)) << c.name;
+    }
 }
 
 TEST(IniFile, WritingThroughASymbolicLinkKeepsTheLink) {

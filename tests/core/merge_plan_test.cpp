@@ -280,6 +280,14 @@ TEST(MergePlan, PlansGiveTheExpectedTasksAndOutputPaths) {
     EXPECT_EQ(plan->AudioInput, plan->TempAudioFile);
     EXPECT_EQ(outputPath(*plan), out + "/merger-clip-tempaudio-song_(new).mp4");
 
+    // A listed file that has the temporary name is never written over.
+    request.AudioFiles = {{out + "/song.mp3", 300 * kSecond},
+                          {out + "/tempaudio-song.mp3", 30 * kSecond},
+                          {out + "/../out/tempaudio-song_(1).mp3", 30 * kSecond}};
+    plan = PlanMerge(request, Encoders({}));
+    ASSERT_TRUE(plan);
+    EXPECT_EQ(plan->TempAudioFile, out + "/tempaudio-song_(2).mp3");
+
     // No audio files: the final task gets an empty audio input and fails there.
     request.AudioFiles.clear();
     plan = PlanMerge(request, Encoders({}));
