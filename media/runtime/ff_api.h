@@ -39,14 +39,17 @@ struct FFEntryTable {
 extern FFEntryTable ff;
 
 // One row of the binding description: which library exports the entry, its
-// exported name, whether it is required, and how to store or clear it.
+// exported name, whether it is required, how to store or clear it (store with
+// null) and whether its slot is set.
 struct FFEntryBinding {
     LibraryId library;
     const char* name;
     bool required;
     void (*store)(void* address);
+    bool (*is_bound)();
 };
 
+// Every row of the table, in the order of ff_entries.h.
 std::span<const FFEntryBinding> FFEntryBindings();
 
 }  // namespace tavrin
