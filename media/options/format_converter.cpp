@@ -114,9 +114,15 @@ bool TFormatConverter::PictureToBitmap(uint8_t* const data[], const int linesize
         }
         ff.av_image_fill_arrays(buffer_data_, buffer_linesize_, buffer_, pix_fmt_, width, height,
                                 kRowAlignment);
-        to_bitmap_ = ff.sws_getCachedContext(to_bitmap_, width, height, pix_fmt, width, height,
-                                             pix_fmt_, sws_flags_, nullptr, nullptr, nullptr);
-        if (to_bitmap_ == nullptr) {
+        // The scaler aborts the process on formats it does not know, so
+        // they are refused here.
+        SwsContext* scaler = nullptr;
+        if (ff.sws_isSupportedInput(pix_fmt) > 0) {
+            to_bitmap_ = ff.sws_getCachedContext(to_bitmap_, width, height, pix_fmt, width, height,
+                                                 pix_fmt_, sws_flags_, nullptr, nullptr, nullptr);
+            scaler = to_bitmap_;
+        }
+        if (scaler == nullptr) {
             last_error_ = "Cannot initialize the toRGB conversion context";
             has_current_ = false;
             return false;
@@ -176,6 +182,10 @@ bool TFormatConverter::BitmapToPicture(uint8_t* const data[], const int linesize
                                        AVPixelFormat pix_fmt, int height, int width) {
     RequireCurrentPicture("BitmapToPicture");
     // The source is the current picture at its own size; the target may differ.
+    if (ff.sws_isSupportedOutput(pix_fmt) <= 0) {
+        last_error_ = "Cannot initialize the fromRGB conversion context";
+        return false;
+    }
     from_bitmap_ = ff.sws_getCachedContext(from_bitmap_, width_, height_, pix_fmt_, width, height,
                                            pix_fmt, sws_flags_, nullptr, nullptr, nullptr);
     if (from_bitmap_ == nullptr) {

@@ -364,6 +364,8 @@
     X(swscale, sws_freeContext) \
     X(swscale, sws_scale) \
     X(swscale, sws_scale_frame) \
+    X(swscale, sws_isSupportedInput) \
+    X(swscale, sws_isSupportedOutput) \
     /* optional: internal entries that FFmpeg 5.1 does not export */ \
     XO(avformat, ff_guess_image2_codec, int (*)(const char*)) \
     XO(avformat, ffurl_protocol_next, const void* (*)(const void*)) \
