@@ -126,7 +126,11 @@ int TCustomDecoder::InterruptCallback(void* opaque) {
 bool TCustomDecoder::LoadFile(const std::string& file_name, const std::string& format_name) {
     CheckLibraries();
     CloseFile();
-    if (options_.sws_opts == nullptr) {
+    // Fresh options on first use; but options set before it (the libraries
+    // loaded by another component) are kept, not silently dropped.
+    if (options_.sws_opts == nullptr && options_.format_opts == nullptr &&
+        options_.codec_opts == nullptr && options_.swr_opts == nullptr &&
+        options_.resample_opts == nullptr) {
         options_.ResetGroups();
     }
     // Every failure leaves no file open and the options fresh for the next try.
