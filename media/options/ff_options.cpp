@@ -395,7 +395,8 @@ int TFFOptions::SplitOptions(OptionsContext* /*ctx*/, bool strict, const std::st
         if (StartsWith(name, "no")) {
             const OptionEntry* negated = FindOption(table, std::string_view(name).substr(2));
             if (!negated->IsEnd() && negated->Has(OptionEntry::Bool)) {
-                AddOption(negated, "0", negated->name);
+                AddOption(negated, "0", name);  // keeps any ":specifier"
+
                 LogFmt(nullptr, llDebug, "matched as option \"%s\" (%s) with argument 0.\n",
                        negated->name.c_str(), negated->help.c_str());
                 i += 1;

@@ -96,6 +96,13 @@ protected:
              ContextFieldOf<&OptionsContext::mux_delay>,
              "mux delay",
              "seconds"},
+            {"copyinkf",
+             E::Bool | E::Expert | E::Spec,
+             {},
+             nullptr,
+             ContextFieldOf<&OptionsContext::copy_initial_nonkeyframes>,
+             "copy initial",
+             ""},
             {"y", E::Bool, {}, &overwrite_, nullptr, "overwrite output files", ""},
             {"vol", E::HasArg | E::Audio | E::Int, {}, &volume_, nullptr, "volume", "volume"},
             {"adrift_threshold", E::HasArg | E::Float, {}, &drift_, nullptr, "drift", "threshold"},
@@ -234,9 +241,14 @@ TEST_F(OptionsTest, FileOptionsLandInTheContextAndGlobalOnesInTheTask) {
 TEST_F(OptionsTest, NoFormsClearBoolRowsOnlyAndTakeNoArgument) {
     overwrite_ = 1;
     ctx_.native_rate = 1;
-    ASSERT_EQ(SplitAndApply({"-noy", "-nore", "-f", "avi"}), 0);
+    ASSERT_EQ(SplitAndApply({"-noy", "-nore", "-copyinkf:a", "-nocopyinkf:v", "-f", "avi"}), 0);
     EXPECT_EQ(overwrite_, 0);
     EXPECT_EQ(ctx_.native_rate, 0);
+    ASSERT_EQ(ctx_.copy_initial_nonkeyframes.size(), 2u);
+    EXPECT_EQ(ctx_.copy_initial_nonkeyframes[0].specifier, "a");
+    EXPECT_EQ(ctx_.copy_initial_nonkeyframes[0].i, 1);
+    EXPECT_EQ(ctx_.copy_initial_nonkeyframes[1].specifier, "v");  // the "no" form keeps it
+    EXPECT_EQ(ctx_.copy_initial_nonkeyframes[1].i, 0);
     EXPECT_EQ(ctx_.format, "avi");  // "-f" after the no forms was still read as an option
 
     // "no" before a row that is not Bool is no option at all.
