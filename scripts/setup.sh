@@ -7,6 +7,8 @@ packages=(
     build-essential cmake ninja-build pkg-config git file binutils
     libgtest-dev libgmock-dev googletest libbenchmark-dev
     clang-format
+    # clang with its libFuzzer runtime for the fuzz targets in tests/fuzz.
+    clang libclang-rt-14-dev
     # FFmpeg 5.1: headers at build time, shared objects loaded at run time,
     # the ffmpeg/ffprobe programs for fixtures, oracles and benchmarks.
     libavcodec-dev libavformat-dev libavfilter-dev libavdevice-dev

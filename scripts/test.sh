@@ -18,6 +18,22 @@ run_suite() {
 echo "== normal build =="
 run_suite build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
+echo "== option parser fuzzing (bounded) =="
+# Built with clang in a project of its own; inputs that fail are kept in
+# build/fuzz/ (crash-*, leak-*, timeout-*), the grown corpus in build/fuzz/corpus.
+cmake -S tests/fuzz -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    -DCMAKE_CXX_COMPILER=clang++
+cmake --build build/fuzz -j "$jobs"
+mkdir -p build/fuzz/corpus
+if ! build/fuzz/option_fuzzer -max_total_time=30 -runs=2000000 -max_len=4096 -timeout=10 \
+    -rss_limit_mb=2048 -artifact_prefix=build/fuzz/ build/fuzz/corpus tests/fuzz/corpus \
+    >build/fuzz/option_fuzzer.log 2>&1; then
+    tail -n 60 build/fuzz/option_fuzzer.log
+    echo "option_fuzzer found a fault; the failing input is in build/fuzz/"
+    exit 1
+fi
+grep -E '^Done' build/fuzz/option_fuzzer.log || true
+
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer build =="
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
