@@ -18,6 +18,7 @@
 #include "media/runtime/base_component.h"
 #include "media/runtime/ff_api.h"
 #include "media/runtime/ffmpeg_exception.h"
+#include "media/runtime/loader.h"
 #include "media/runtime/main_thread.h"
 
 namespace tavrin {
@@ -384,6 +385,38 @@ TEST_F(LoggerTest, HookNeedsTheLevelEntries) {
         GTEST_SKIP() << "the library is loaded in this process";
     }
     EXPECT_THROW(HookLibraryLog(), FFmpegException);
+}
+
+// Loading avutil hooks the callback: the library's own messages (with their
+// context prefix) reach OnLog and the level reaches the library.
+TEST_F(LoggerTest, RealLibraryMessagesArriveThroughTheHook) {
+    TREVaduzi logger;
+    Capture capture;
+    logger.SetOnLog(capture.Handler());
+    FFLoader().SetLibraryPath("");
+    ASSERT_TRUE(FFLoader().LoadLibs(LibraryBit(LibraryId::avutil))) << FFLoader().LastErrorText();
+    logger.SetLogLevel(llWarning);
+    EXPECT_EQ(ff.av_log_get_level(), 24);
+
+    AVClass context_class{};
+    context_class.class_name = "probe";
+    context_class.item_name = [](void*) { return "probe"; };
+    context_class.version = LIBAVUTIL_VERSION_INT;
+    const AVClass* context = &context_class;
+    ff.av_log(&context, AV_LOG_INFO, "filtered by the library\n");
+    ff.av_log(&context, AV_LOG_ERROR, "real %s", "library");
+    ff.av_log(&context, AV_LOG_ERROR, " line\n");
+    logger.SetLogLevel(llInfo);
+    EXPECT_EQ(ff.av_log_get_level(), 32);
+
+    char expected[128];
+    std::snprintf(expected, sizeof expected, "[probe @ %p]real library line",
+                  static_cast<const void*>(&context));
+    const std::vector<Delivered> items = capture.Items();
+    ASSERT_EQ(items.size(), 1u) << ::testing::PrintToString(capture.Texts());
+    EXPECT_EQ(items[0].text, expected);
+    EXPECT_EQ(items[0].level, llError);
+    EXPECT_EQ(items[0].sender, &logger);
 }
 
 }  // namespace
