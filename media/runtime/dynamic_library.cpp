@@ -1,6 +1,7 @@
 #include "media/runtime/dynamic_library.h"
 
 #include <dlfcn.h>
+#include <link.h>
 #include <sys/stat.h>
 
 #include <set>
@@ -83,6 +84,28 @@ void* DynamicLibrary::Symbol(const char* name, std::string& error) const {
         error = LastDlError("symbol not found");
     }
     return address;
+}
+
+std::vector<std::string> LoadedLibraryPaths() {
+    std::vector<std::string> paths;
+    ::dl_iterate_phdr(
+        [](dl_phdr_info* info, std::size_t, void* data) {
+            if (info->dlpi_name && info->dlpi_name[0] != '\0') {
+                static_cast<std::vector<std::string>*>(data)->emplace_back(info->dlpi_name);
+            }
+            return 0;
+        },
+        &paths);
+    return paths;
+}
+
+bool PinLoadedLibrary(const std::string& path) {
+    void* handle = ::dlopen(path.c_str(), RTLD_LAZY | RTLD_NOLOAD | RTLD_NODELETE);
+    if (!handle) {
+        return false;
+    }
+    ::dlclose(handle);  // drops only the reference taken here
+    return true;
 }
 
 }  // namespace tavrin

@@ -3,6 +3,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace tavrin {
 
@@ -42,5 +43,12 @@ private:
 
     std::unique_ptr<void, Closer> handle_;
 };
+
+// Paths of every shared object loaded in the process, in load order.
+std::vector<std::string> LoadedLibraryPaths();
+
+// Keeps an already loaded shared object in the process for good: closing the
+// handles that opened it no longer unloads it.
+bool PinLoadedLibrary(const std::string& path);
 
 }  // namespace tavrin

@@ -3,12 +3,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cassert>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <set>
 #include <system_error>
 #include <vector>
 
@@ -22,6 +24,7 @@ extern "C" {
 #include <libswscale/version.h>
 }
 
+#include "media/runtime/elf_dependencies.h"
 #include "media/runtime/ffmpeg_exception.h"
 #include "media/runtime/logger.h"
 #include "media/runtime/unicode_protocol.h"
@@ -77,6 +80,65 @@ void ClearEntries(LibraryId id) {
     for (const FFEntryBinding& binding : FFEntryBindings()) {
         if (binding.library == id) {
             binding.store(nullptr);
+        }
+    }
+}
+
+// The libraries that must stay unloadable: ours, and FFmpeg's own that come
+// along (libpostproc) or that others load themselves (SDL).
+bool IsMediaLibraryFile(const std::string& file) {
+    for (int index = 0; index < kLibraryCount; ++index) {
+        if (file == LibraryFileName(static_cast<LibraryId>(index))) {
+            return true;
+        }
+    }
+    return file.starts_with("libpostproc.so") || file.starts_with("libSDL");
+}
+
+// The system libraries that loading FFmpeg pulled in stay for the life of the
+// process. Libraries such as libgomp run thread pools and keep what their
+// constructors allocated; they are not built to be unloaded, and unloading
+// FFmpeg must not take them along. Whatever depends on FFmpeg itself
+// (libchromaprint, for one) is left unpinned, or FFmpeg could never go.
+void PinSystemLibrariesLoadedSince(const std::vector<std::string>& before) {
+    const std::set<std::string> loaded_before(before.begin(), before.end());
+    std::set<std::string> unpinned_names;
+    struct Candidate {
+        std::string path;
+        std::string name;
+        std::vector<std::string> needed;
+        bool pin = true;
+    };
+    std::vector<Candidate> candidates;
+    for (const std::string& path : LoadedLibraryPaths()) {
+        if (loaded_before.contains(path)) {
+            continue;
+        }
+        std::string name = std::filesystem::path(path).filename().string();
+        if (IsMediaLibraryFile(name)) {
+            unpinned_names.insert(std::move(name));
+        } else {
+            candidates.push_back(
+                {path, std::move(name), ReadElfNeeded(path).value_or(std::vector<std::string>{})});
+        }
+    }
+    for (bool changed = true; changed;) {
+        changed = false;
+        for (Candidate& candidate : candidates) {
+            if (candidate.pin && std::any_of(candidate.needed.begin(), candidate.needed.end(),
+                                             [&](const std::string& needed) {
+                                                 return IsMediaLibraryFile(needed) ||
+                                                        unpinned_names.contains(needed);
+                                             })) {
+                candidate.pin = false;
+                unpinned_names.insert(candidate.name);
+                changed = true;
+            }
+        }
+    }
+    for (const Candidate& candidate : candidates) {
+        if (candidate.pin) {
+            PinLoadedLibrary(candidate.path);
         }
     }
 }
@@ -213,6 +275,7 @@ bool TFFLoader::OpenModule(LibraryId id, LibraryStatus& status) {
         }
     }
 
+    const std::vector<std::string> loaded_before = LoadedLibraryPaths();
     // A library from the system search path still gets the folder's copies
     // of its siblings as dependencies: loaded first, they are what the dynamic
     // linker hands it, so a process never holds two copies of one library.
@@ -234,6 +297,7 @@ bool TFFLoader::OpenModule(LibraryId id, LibraryStatus& status) {
     std::string error;
     status.module = from_folder ? DynamicLibrary::OpenFromFolder(folder, file, error)
                                 : DynamicLibrary::Open(file, error);
+    PinSystemLibrariesLoadedSince(loaded_before);
     if (!status.module) {
         last_error_text_ = Format("Load library %s error: %s", shown.c_str(), error.c_str());
         return false;

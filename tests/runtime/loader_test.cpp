@@ -61,6 +61,27 @@ std::string ObjectFileOf(const void* address) {
     return dladdr(address, &info) != 0 && info.dli_fname ? info.dli_fname : "";
 }
 
+// The seven libraries as mapped in this process: which one, and from where.
+std::vector<std::pair<LibraryId, fs::path>> MappedMediaLibraries() {
+    std::ifstream maps("/proc/self/maps");
+    std::string line;
+    std::vector<std::pair<LibraryId, fs::path>> mapped;
+    while (std::getline(maps, line)) {
+        const std::size_t slash = line.find('/');
+        if (slash == std::string::npos) {
+            continue;
+        }
+        const fs::path file = line.substr(slash);
+        for (int index = 0; index < kLibraryCount; ++index) {
+            const std::string name = LibraryFileName(static_cast<LibraryId>(index));
+            if (file.filename() == name || file.filename().string().starts_with(name + ".")) {
+                mapped.emplace_back(static_cast<LibraryId>(index), file.parent_path());
+            }
+        }
+    }
+    return mapped;
+}
+
 void WriteText(const fs::path& file, const std::string& text) {
     std::ofstream(file, std::ios::binary) << text;
 }
@@ -311,22 +332,7 @@ TEST_F(LoaderTest, LibrariesAndTheirDependenciesComeFromTheFolderThatHoldsThem) 
 
         // Each of the seven files is mapped exactly from one place: the
         // folder when it holds the file, the system otherwise.
-        std::ifstream maps("/proc/self/maps");
-        std::string line;
-        std::vector<std::pair<LibraryId, fs::path>> mapped;
-        while (std::getline(maps, line)) {
-            const std::size_t slash = line.find('/');
-            if (slash == std::string::npos) {
-                continue;
-            }
-            const fs::path file = line.substr(slash);
-            for (int index = 0; index < kLibraryCount; ++index) {
-                const std::string name = LibraryFileName(static_cast<LibraryId>(index));
-                if (file.filename() == name || file.filename().string().rfind(name + ".", 0) == 0) {
-                    mapped.emplace_back(static_cast<LibraryId>(index), file.parent_path());
-                }
-            }
-        }
+        const auto mapped = MappedMediaLibraries();
         for (int index = 0; index < kLibraryCount; ++index) {
             const auto id = static_cast<LibraryId>(index);
             const bool copied =
@@ -340,7 +346,9 @@ TEST_F(LoaderTest, LibrariesAndTheirDependenciesComeFromTheFolderThatHoldsThem) 
             EXPECT_EQ(from_folder > 0, copied) << LibraryName(id);
             EXPECT_EQ(from_elsewhere > 0, !copied) << LibraryName(id);
         }
+        // Unloading really unloads: nothing that stays keeps them mapped.
         FFLoader().UnloadLibs(AllLibs);
+        EXPECT_TRUE(MappedMediaLibraries().empty());
     }
 }
 
