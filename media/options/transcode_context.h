@@ -355,7 +355,8 @@ struct OutputFilter {
     FilterGraph* graph = nullptr;
     std::string name;
     // The parser's description of this unconnected output pad, kept until an
-    // output stream is attached to it.
+    // output stream is attached to it. Store one element detached from the
+    // parser's list (its `next` cleared): freeing an element frees the chain.
     FilterInOutPtr pending_output;
 };
 
