@@ -260,6 +260,27 @@ int ApplyPresetTextUnderOptions(TCustomFFmpegOpt& task, OptionsContext& ctx,
     return result;
 }
 
+// Writes the options of one group. A strict task stops at the first
+// failure; a non-strict one logs each failure and skips only that option, so
+// that the rest of the file's options still apply.
+int ApplyGroup(TCustomFFmpegOpt& task, OptionsContext* ctx, const OptionGroup& group,
+               const std::string& group_name) {
+    if (task.StrictOptions) {
+        return ApplyOptionGroup(ctx, group, group_name);
+    }
+    LogFmt(&task, llDebug, "Parsing a group of options: %s.\n", group_name.c_str());
+    for (const ParsedOption& option : group.options) {
+        LogFmt(&task, llDebug, "Applying option %s (%s) with argument %s.\n", option.key.c_str(),
+               option.entry->help.c_str(), option.value.c_str());
+        const int result = WriteOption(ctx, option.entry, option.key, option.value);
+        if (result < 0) {
+            Log(&task, llFatal, ErrorText(result));
+        }
+    }
+    LogFmt(&task, llDebug, "Successfully parsed a group of options.\n");
+    return 0;
+}
+
 }  // namespace
 
 int ParseFileOptions(TCustomFFmpegOpt& task, OptionsContext& ctx, const std::string& options_text,
@@ -276,13 +297,13 @@ int ParseFileOptions(TCustomFFmpegOpt& task, OptionsContext& ctx, const std::str
             ClearPendingErrorText();
             result = options.SplitOptions(&ctx, task.StrictOptions, group_name, table, tokens);
             if (result >= 0 && !options.global_group.options.empty()) {
-                result = ApplyOptionGroup(nullptr, options.global_group, "global");
+                result = ApplyGroup(task, nullptr, options.global_group, "global");
             }
             if (result >= 0) {
                 result = ApplyPresetTextUnderOptions(task, ctx, presets_text, group_name);
             }
             if (result >= 0 && !options.current_group.options.empty()) {
-                result = ApplyOptionGroup(&ctx, options.current_group, group_name);
+                result = ApplyGroup(task, &ctx, options.current_group, group_name);
             }
         } else {
             result = ApplyPresetText(task, ctx, presets_text, group_name);

@@ -14,10 +14,11 @@ namespace tavrin {
 // Order: the options text is tokenised, a log level option applied first,
 // the options split into the global and the file's group; then the global
 // options, the presets text and the file's own options are applied, in that
-// order. Returns 0 or a negative code; a non-strict task always gets 0 and
-// goes on with whatever was parsed. A strict task's LastError receives the
-// pending error text and the code's message. Raised errors (value
-// conversions, fatal handlers) leave at once with LastError set.
+// order. Returns 0 or a negative code. A strict task stops at the first
+// failure, and its LastError receives the pending error text and the code's
+// message; a non-strict task logs a failing option, skips it, applies the
+// rest and always gets 0. Raised errors (value conversions, fatal handlers)
+// leave at once in both modes, with LastError set.
 int ParseFileOptions(TCustomFFmpegOpt& task, OptionsContext& ctx, const std::string& options_text,
                      const std::string& group_name, const std::string& presets_text);
 

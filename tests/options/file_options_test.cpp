@@ -92,6 +92,26 @@ TEST_F(FileOptionsTest, GlobalOptionOfAnInputStaysInForce) {
     EXPECT_EQ(ctx_.recording_time, 5'000'000);
 }
 
+TEST_F(FileOptionsTest, NonStrictTaskSkipsOnlyTheFailingOption) {
+    // Strict: the global failure stops the file before its own options.
+    EXPECT_EQ(Parse("-report -t 5 -c:v libx264"), AVERROR(EINVAL));
+    EXPECT_EQ(ctx_.recording_time, INT64_MAX);
+
+    // Non-strict: the failing global and per-file options are logged and
+    // skipped, everything else applies.
+    NextFile();
+    task_.StrictOptions = false;
+    task_.LastError.clear();
+    EXPECT_EQ(Parse("-report -t 5 -map 0 -c:v libx264 -y"), 0);
+    EXPECT_EQ(ctx_.recording_time, 5'000'000);
+    EXPECT_EQ(Occurrences(ctx_.codec_names), (Strings{"v=libx264"}));
+    EXPECT_EQ(task_.overwrite_output, 1);
+    EXPECT_TRUE(log_.Has(llError, "options \"report\" not supported"));
+    EXPECT_TRUE(log_.Has(llError, "Option map is not supported yet"));
+    EXPECT_TRUE(log_.Has(llFatal, ErrorText(AVERROR(ENOSYS))));
+    EXPECT_EQ(task_.LastError, "");
+}
+
 TEST_F(FileOptionsTest, PresetsTextWithLineMarkers) {
     ASSERT_EQ(Parse("", "vcodec=libx264<CRLF># a comment<CRLF>crf=20"), 0) << task_.LastError;
     EXPECT_EQ(Occurrences(ctx_.codec_names), (Strings{"v=libx264"}));
