@@ -207,6 +207,15 @@ bool TVEVarazez::Seek(int seek_flags, int64_t target) {
     return true;
 }
 
+bool TVEVarazez::ReadingRefused() {
+    // Reading would take packets away from the context's owner.
+    if (OwnsContext()) {
+        return false;
+    }
+    LogError(llWarning, "file cannot be read, handle is readonly.");
+    return true;
+}
+
 TVEVarazez::DecoderPtr TVEVarazez::OpenDecoder(int stream_index) {
     const AVStream* st = FormatContext()->streams[stream_index];
     const AVCodec* codec = ff.avcodec_find_decoder(st->codecpar->codec_id);
@@ -377,6 +386,9 @@ bool TVEVarazez::DecodeNextPicture() {
         LogError(llError, "no video stream.");
         return false;
     }
+    if (ReadingRefused()) {
+        return false;
+    }
     if (!frame_) {
         frame_.reset(ff.av_frame_alloc());
     }
@@ -443,6 +455,9 @@ int TVEVarazez::DecodeNextAudio(std::vector<uint8_t>& output) {
     if (!audio_decoder_) {
         LogError(llError, "no audio stream.");
         return -1;
+    }
+    if (ReadingRefused()) {
+        return AVERROR(EPERM);
     }
     if (out_channels_ <= 0 || out_sample_rate_ <= 0 || bytes_per_sample_ <= 0) {
         LogError(llError, StringPrintf("invalid audio output: %d channels, %d Hz, format %d",

@@ -50,7 +50,7 @@ public:
 
     // Decodes the next picture of the current video stream into the picture
     // converter's bitmap. False at the end (VideoEnded) or on an error
-    // (LastErrorText).
+    // (LastErrorText); an attached context is never read.
     bool DecodeNextPicture();
     // Time of the last decoded picture in microseconds (AV_NOPTS_VALUE when
     // unknown) and the pictures decoded since the last reset.
@@ -100,6 +100,8 @@ private:
     void ResetVideoState();
     void ResetAudioState();
     DecoderPtr OpenDecoder(int stream_index);
+    // Logs and returns true for an attached context, which only its owner reads.
+    bool ReadingRefused();
     // The next packet of the stream: queued ones first, then read from the
     // input, queueing the other current stream's packets on the way. Null at
     // the end of the input or on a read error (`error` < 0 then).

@@ -173,6 +173,10 @@ TEST_F(DecoderEdgeTest, AttachedContextIsReportedButNeverClosedOrSeeked) {
         }
         EXPECT_EQ(attached.LastErrorText(), "file cannot be seeked, handle is readonly.");
         EXPECT_TRUE(log_.Has(&attached, llWarning, "file cannot be seeked, handle is readonly."));
+        // Its packets belong to its owner.
+        ASSERT_TRUE(attached.OpenVideoStream());
+        EXPECT_FALSE(attached.DecodeNextPicture());
+        EXPECT_EQ(attached.LastErrorText(), "file cannot be read, handle is readonly.");
         attached.CloseFile();
         EXPECT_EQ(attached.StreamCount(), -1);
         attached.SetFormatContext(decoder_.FormatContext());
