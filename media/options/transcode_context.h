@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <list>
 #include <memory>
 #include <string>
 #include <vector>
@@ -66,6 +67,9 @@ struct ExprDeleter {
 struct StdioFileDeleter {
     void operator()(std::FILE* file) const;
 };
+struct PacketDeleter {
+    void operator()(AVPacket* packet) const;  // av_packet_free; defined by the engine
+};
 
 using InputFormatContextPtr = std::unique_ptr<AVFormatContext, FormatInputDeleter>;
 using OutputFormatContextPtr = std::unique_ptr<AVFormatContext, FormatOutputDeleter>;
@@ -77,6 +81,7 @@ using IOContextPtr = std::unique_ptr<AVIOContext, IOContextDeleter>;
 using BsfContextPtr = std::unique_ptr<AVBSFContext, BsfContextDeleter>;
 using ExprPtr = std::unique_ptr<AVExpr, ExprDeleter>;
 using StdioFilePtr = std::unique_ptr<std::FILE, StdioFileDeleter>;
+using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
 
 // A dictionary of the libraries that frees itself. The libraries' calls take
 // the address of the raw pointer, which `Address()` hands out.
@@ -268,6 +273,9 @@ struct InputStream {
     std::int32_t eof_flushed = 0;
     std::int32_t decoder_closed = 0;
     std::int32_t freed = 0;
+    // Engine data path: the decoder answered with a frame on its last call
+    // (draining goes on while it does).
+    std::int32_t last_decode_produced = 0;
 };
 
 struct OutputFile {
@@ -340,6 +348,15 @@ struct OutputStream {
     std::int64_t last_dts = kNoTimestamp;
     std::int32_t encoder_opened = 0;
     std::int32_t encoder_closed = 0;
+    // Engine data path, kept on the stream that owns the muxer stream (the
+    // first group of a join): the last dts handed to the muxer and the end
+    // of the latest packet written (pts + duration), both in the muxer
+    // stream's time base, no timestamp before the first packet. The muxer of
+    // this library generation no longer shows its running stamps.
+    std::int64_t mux_last_dts = kNoTimestamp;
+    std::int64_t mux_end_pts = kNoTimestamp;
+    // The bitstream filter chain was initialised with the stream's parameters.
+    std::int32_t bitstream_filters_ready = 0;
 };
 
 struct InputFilter {
@@ -443,6 +460,25 @@ public:
     std::int64_t TotalDuration = -1;
     std::string LastError;
     BeforeFindStreamInfoHandler OnBeforeFindStreamInfo;
+
+    // --- Engine state of a run (reading, decoding, encoding, muxing).
+    std::int32_t JoinIndex = 0;          // input file whose output group is active
+    std::int32_t FirstActiveStream = 0;  // inclusive range of active output streams
+    std::int32_t LastActiveStream = -1;
+    std::int64_t video_size = 0;  // bytes written per media type
+    std::int64_t audio_size = 0;
+    std::int64_t subtitle_size = 0;
+    std::int64_t extra_size = 0;  // extradata of the opened encoders
+    std::int32_t frames_duplicated = 0;
+    std::int32_t frames_dropped = 0;
+    bool dup_drop_changed = false;
+    std::vector<std::uint8_t> subtitle_out;  // encoded subtitle buffer, sized at first use
+    // Opened codecs, newest first; every change holds CodecListLock().
+    std::list<OutputStream*> OpenedEncoders;
+    std::list<InputStream*> OpenedDecoders;
+    // Packets reused for every read and every encoder output of the run.
+    PacketPtr read_packet;
+    PacketPtr work_packet;
 
     // The interrupt callbacks to install on input and output format contexts
     // and on I/O opened for reading or writing; their opaque is this task.

@@ -1,0 +1,47 @@
+#include "media/engine/pipeline.h"
+
+namespace tavrin {
+
+void PacketDeleter::operator()(AVPacket* packet) const {
+    if (packet != nullptr && ff.av_packet_free != nullptr) {
+        ff.av_packet_free(&packet);
+    }
+}
+
+std::size_t OutputStreamIndex(const TCustomFFmpegOpt& task, const OutputStream& ost) {
+    const OutputFile& file = *task.output_files.at(static_cast<std::size_t>(ost.file_index));
+    return static_cast<std::size_t>(file.first_stream + ost.index);
+}
+
+OutputStream& StreamOwner(TCustomFFmpegOpt& task, OutputStream& ost) {
+    if (!task.Joined || task.JoinStreamCount <= 0) {
+        return ost;
+    }
+    // Group k repeats the streams of the first group in the same order.
+    const std::size_t index =
+        OutputStreamIndex(task, ost) % static_cast<std::size_t>(task.JoinStreamCount);
+    return *task.output_streams.at(index);
+}
+
+AVCodecContext* EncoderContext(TCustomFFmpegOpt& task, OutputStream& ost) {
+    if (ost.codec_ctx) {
+        return ost.codec_ctx.get();
+    }
+    return StreamOwner(task, ost).codec_ctx.get();
+}
+
+AVFormatContext* MuxerOf(TCustomFFmpegOpt& task, const OutputStream& ost) {
+    const OutputFile& file = *task.output_files.at(static_cast<std::size_t>(ost.file_index));
+    // A joined clone's file record has no muxer; the first file's is shared.
+    return file.ctx ? file.ctx.get() : task.output_files.front()->ctx.get();
+}
+
+std::int64_t MuxerCurrentDtsMicroseconds(TCustomFFmpegOpt& task, OutputStream& ost) {
+    const OutputStream& owner = StreamOwner(task, ost);
+    if (owner.mux_last_dts == kNoTimestamp || ost.stream == nullptr) {
+        return INT64_MIN;
+    }
+    return ff.av_rescale_q(owner.mux_last_dts, ost.stream->time_base, AVRational{1, 1000000});
+}
+
+}  // namespace tavrin
