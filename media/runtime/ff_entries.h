@@ -248,6 +248,7 @@
     X(avutil, av_get_pix_fmt_name) \
     X(avutil, av_get_pix_fmt_string) \
     X(avutil, av_pix_fmt_desc_get) \
+    X(avutil, av_find_best_pix_fmt_of_2) \
     X(avutil, av_pix_fmt_desc_next) \
     X(avutil, av_pix_fmt_desc_get_id) \
     X(avutil, av_pix_fmt_get_chroma_sub_sample) \
