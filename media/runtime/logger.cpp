@@ -31,17 +31,22 @@ std::atomic<TREVaduzi*> g_logger{nullptr};
 std::atomic<int> g_in_use{0};
 std::atomic<int> g_library_level{32};
 thread_local int t_in_use = 0;
-// How many OnLog handlers the calling thread is running (for itself or on
-// behalf of a thread that holds the output lock and waits for it).
+// How many OnLog handlers the calling thread is running.
 thread_local int t_delivery_depth = 0;
 
-// The output lock. A thread waiting for it on the main thread keeps serving
-// queued calls: the holder may be a worker waiting for the main thread to run
-// its OnLog.
+// The output lock. It may be taken again by its holder, and by the main
+// thread while that runs a call the holder handed over and waits for (its
+// OnLog, say): the holder cannot run meanwhile, and waiting would deadlock.
+// A thread waiting for it on the main thread keeps serving queued calls, since
+// the holder may be a worker waiting for the main thread.
 class OutputLock {
 public:
     void lock() {
         std::unique_lock guard(mutex_);
+        if (held_ && ActsFor(owner_)) {
+            ++reentries_;
+            return;
+        }
         if (IsMainThread()) {
             while (held_) {
                 ++main_waiting_;
@@ -54,13 +59,19 @@ public:
             released_.wait(guard, [this] { return !held_; });
         }
         held_ = true;
+        owner_ = std::this_thread::get_id();
     }
 
     void unlock() {
         bool wake_main = false;
         {
             std::lock_guard guard(mutex_);
+            if (reentries_ > 0) {
+                --reentries_;
+                return;
+            }
             held_ = false;
+            owner_ = std::thread::id();
             wake_main = main_waiting_ > 0;
         }
         released_.notify_one();
@@ -73,6 +84,8 @@ private:
     std::mutex mutex_;
     std::condition_variable released_;
     bool held_ = false;
+    std::thread::id owner_;
+    int reentries_ = 0;
     int main_waiting_ = 0;
 };
 
@@ -102,25 +115,12 @@ LoggingState& State() {
     return state;
 }
 
-// Takes the output lock unless the calling thread runs an OnLog handler: the
-// lock is then held on its behalf already.
 class OutputGuard {
 public:
-    OutputGuard() : locked_(t_delivery_depth == 0) {
-        if (locked_) {
-            State().output.lock();
-        }
-    }
-    ~OutputGuard() {
-        if (locked_) {
-            State().output.unlock();
-        }
-    }
+    OutputGuard() { State().output.lock(); }
+    ~OutputGuard() { State().output.unlock(); }
     OutputGuard(const OutputGuard&) = delete;
     OutputGuard& operator=(const OutputGuard&) = delete;
-
-private:
-    const bool locked_;
 };
 
 class DeliveryDepth {

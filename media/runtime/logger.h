@@ -66,11 +66,12 @@ using TLogEvent = std::function<void(const void* sender, std::uint32_t thread_id
 // which replaces the muted one made on demand by GlobalLogger().
 //
 // Lock rules: delivery, the log file and the property setters are serialised
-// by one output lock. A thread that waits for that lock on the main thread
-// keeps processing queued calls, and a message logged from inside OnLog (on
-// whichever thread runs the handler) is delivered at once without waiting for
-// the lock, which is held on its behalf. So a worker that holds the lock while
-// the main thread runs its OnLog never deadlocks with the main thread logging.
+// by one output lock. Its holder may take it again, and so may the main thread
+// while it runs a call the holder handed over and waits for (the holder's
+// OnLog, or anything an OnLog handler hands to the main thread); a thread that
+// waits for it on the main thread keeps processing queued calls. So a worker
+// that holds the lock while the main thread runs its OnLog never deadlocks
+// with the main thread logging.
 // A logger must not be destroyed from inside its own OnLog.
 class TREVaduzi : public TFFBaseComponent {
 public:

@@ -1,11 +1,13 @@
 #include "media/runtime/main_thread.h"
 
+#include <algorithm>
 #include <atomic>
 #include <condition_variable>
 #include <deque>
 #include <exception>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "media/runtime/ffmpeg_exception.h"
 
@@ -39,8 +41,20 @@ private:
 // A call handed to the main thread; it lives on the waiting caller's stack.
 struct QueuedCall {
     const std::function<void()>* fn;
+    std::thread::id caller;
     std::exception_ptr error;
     bool done = false;
+};
+
+// The threads whose calls the calling thread is running, innermost last.
+thread_local std::vector<std::thread::id> t_acting_for;
+
+class ActingFor {
+public:
+    explicit ActingFor(std::thread::id caller) { t_acting_for.push_back(caller); }
+    ~ActingFor() { t_acting_for.pop_back(); }
+    ActingFor(const ActingFor&) = delete;
+    ActingFor& operator=(const ActingFor&) = delete;
 };
 
 class MainThreadQueue {
@@ -82,7 +96,7 @@ public:
             fn();
             return true;
         }
-        QueuedCall call{&fn, nullptr, false};
+        QueuedCall call{&fn, std::this_thread::get_id(), nullptr, false};
         {
             std::unique_lock lock(mutex_);
             if (!serving_) {
@@ -113,6 +127,7 @@ public:
             }
             std::exception_ptr error;
             try {
+                const ActingFor acting(call->caller);
                 (*call->fn)();
             } catch (...) {
                 error = std::current_exception();
@@ -121,7 +136,7 @@ public:
                 // Set and notify under the lock: the caller may leave (and
                 // its record die) as soon as it sees done.
                 std::lock_guard lock(mutex_);
-                call->error = error;
+                call->error = std::move(error);  // the caller holds the only reference
                 call->done = true;
                 done_.notify_all();
             }
@@ -212,6 +227,13 @@ int WaitForMessages(std::chrono::milliseconds timeout) {
         queue.Dispatcher()->WaitForEvents(timeout);
     }
     return ProcessMessages();
+}
+
+bool ActsFor(std::thread::id thread) {
+    if (thread == std::this_thread::get_id()) {
+        return true;
+    }
+    return std::find(t_acting_for.begin(), t_acting_for.end(), thread) != t_acting_for.end();
 }
 
 void WakeMainThread() {

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <thread>
 
 namespace tavrin {
 
@@ -34,6 +35,11 @@ void RunInMainThread(const std::function<void()>& fn);
 // As RunInMainThread, but returns false without running fn when no main
 // thread serves calls.
 bool TryRunInMainThread(const std::function<void()>& fn);
+
+// True when `thread` is the calling thread, or the calling thread (the main
+// thread) is running a call that `thread` handed over and waits for. Locks
+// held by `thread` may then be taken over: it cannot run until the call ends.
+bool ActsFor(std::thread::id thread);
 
 // On the main thread: runs every queued call, then lets the dispatcher process
 // the platform's pending events. Returns the number of queued calls run.

@@ -325,6 +325,32 @@ TEST_F(LoggerTest, WithoutMainThreadDeliveryTheHandlerRunsOnTheLoggingThread) {
     EXPECT_EQ(items[0].thread_id, worker_id);
 }
 
+// A handler running on the worker (which holds the output lock) hands work to
+// the main thread, and that work logs: it must not wait for the worker.
+TEST_F(LoggerTest, WorkHandedToTheMainThreadByAHandlerMayLog) {
+    TREVaduzi logger;
+    logger.SetTriggerEventInMainThread(false);
+    std::vector<std::string> texts;
+    logger.SetOnLog([&](const void*, std::uint32_t, TLogLevel, const std::string& text) {
+        texts.push_back(text);
+        if (text == "from the worker") {
+            RunInMainThread([] { Log(nullptr, llInfo, "from the main thread"); });
+        }
+    });
+    std::atomic<bool> done{false};
+    std::thread worker([&] {
+        Log(nullptr, llInfo, "from the worker");
+        done = true;
+    });
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!done) {
+        ASSERT_LT(std::chrono::steady_clock::now(), deadline) << "deadlocked";
+        WaitForMessages(std::chrono::milliseconds(10));
+    }
+    worker.join();
+    EXPECT_EQ(texts, (std::vector<std::string>{"from the worker", "from the main thread"}));
+}
+
 // Workers log (component and library messages) while the main thread pumps
 // and logs at the same moment; the handler, on the main thread, sometimes logs
 // too. Every message must arrive, every handler call on the main thread.
