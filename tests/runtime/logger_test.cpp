@@ -5,6 +5,7 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <condition_variable>
 #include <cstddef>
 #include <cstdio>
 #include <fstream>
@@ -163,6 +164,47 @@ TEST_F(LoggerTest, LevelFilterAndActive) {
     EXPECT_EQ(items[1].text, "library error is delivered");
     EXPECT_EQ(items[1].sender, &logger);
     EXPECT_EQ(items[1].level, llError);
+}
+
+// While a worker's handler holds the output lock, messages below the level
+// filter return at once: the filter is applied before any lock.
+TEST_F(LoggerTest, FilteredMessagesDoNotWaitForABusyLogger) {
+    TREVaduzi logger;
+    logger.SetTriggerEventInMainThread(false);
+    std::mutex mutex;
+    std::condition_variable changed;
+    bool handler_entered = false;
+    bool release_handler = false;
+    logger.SetOnLog([&](const void*, std::uint32_t, TLogLevel, const std::string&) {
+        std::unique_lock lock(mutex);
+        handler_entered = true;
+        changed.notify_all();
+        changed.wait(lock, [&] { return release_handler; });
+    });
+    std::thread holder([] { Log(nullptr, llInfo, "holds the lock"); });
+    std::atomic<bool> filtered_returned{false};
+    {
+        std::unique_lock lock(mutex);
+        changed.wait(lock, [&] { return handler_entered; });
+    }
+    std::thread filtered([&] {
+        Log(nullptr, llDebug, "below the filter");
+        LogFmt(nullptr, llVerbose, "below the filter %d", 1);
+        LibraryLog(nullptr, 48, "below the library filter\n");
+        filtered_returned = true;
+    });
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!filtered_returned && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_TRUE(filtered_returned) << "a filtered message waited for the output lock";
+    {
+        std::lock_guard lock(mutex);
+        release_handler = true;
+    }
+    changed.notify_all();
+    holder.join();
+    filtered.join();
 }
 
 TEST_F(LoggerTest, LibraryLinesFoldRepeats) {
