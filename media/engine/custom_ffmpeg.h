@@ -1,0 +1,127 @@
+// The engine class of one transcoding task: it runs what the option layer
+// set up (inputs, output, streams, filtergraphs) through transcode setup and
+// the loop of reading, decoding, filtering, encoding and muxing, then
+// releases every resource and reports how the task ended.
+//
+// A task runs once. This class runs it on the caller's thread; the task's
+// own worker thread, pausing and stopping from another thread come on top.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "media/options/bitmap.h"
+#include "media/options/transcode_context.h"
+
+namespace tavrin {
+
+class TCustomFFmpeg;
+
+// Hook slots the owner of a task may assign (the encoder component does it
+// from its output options). A copied stream is never decoded, so an assigned
+// slot of the stream's media type makes stream copy fail at setup.
+using TAudioHook = std::function<void(TCustomFFmpeg& sender, std::uint8_t* samples,
+                                      std::int64_t pts, std::int32_t size, std::int32_t sample_rate,
+                                      std::int32_t channels, std::int32_t sample_format)>;
+using TVideoHook =
+    std::function<void(TCustomFFmpeg& sender, TBitmap& bitmap, std::int32_t frame_number,
+                       std::int64_t pts, bool& update, bool& stop_hook)>;
+using TFrameHook = std::function<void(TCustomFFmpeg& sender, std::uint8_t* const planes[8],
+                                      const int line_sizes[8], std::int32_t pixel_format,
+                                      std::int32_t frame_number, std::int32_t width,
+                                      std::int32_t height, std::int64_t pts)>;
+using TTerminateCallback = std::function<void(TCustomFFmpeg& sender)>;
+
+// Bits of the preview flags.
+inline constexpr std::uint8_t kPreviewWindowFlag = 1;
+inline constexpr std::uint8_t kPreviewBitmapFlag = 2;
+
+class TCustomFFmpeg : public TCustomFFmpegOpt {
+public:
+    // Requires the encoder's media libraries to be loaded; raises
+    // FFmpegException ("Library %s not loaded.") otherwise.
+    TCustomFFmpeg();
+    // Releases whatever the task still holds.
+    ~TCustomFFmpeg() override;
+
+    // Runs the task on the caller's thread and delivers its termination
+    // notice. Does nothing when the task is running or has terminated. A
+    // task without an output or an input ends at once with HasError and
+    // "At least one output file must be specified" / "At least one input
+    // file must be specified".
+    void Start();
+
+    // --- State, readable after the termination notice.
+    bool Running() const { return running_; }
+    bool Terminated() const { return terminated_; }
+    // The loop ended without a stop request.
+    bool Finished() const { return finished_; }
+    // The task ended because of an error; ErrorMessage holds its text.
+    bool HasError() const { return has_error_; }
+    const std::string& ErrorMessage() const { return error_message_; }
+
+    // Called with the task when it has terminated, on the thread that ran it.
+    TTerminateCallback TerminateCallback;
+
+    // --- Hook slots and preview state.
+    TAudioHook AudioInputHook;
+    TAudioHook AudioOutputHook;
+    TVideoHook VideoInputHook;
+    TVideoHook VideoOutputHook;
+    TFrameHook FrameInputHook;
+    TFrameHook FrameOutputHook;
+    // True once a "-vhook" module is loaded for this task.
+    bool VideoHookModulesPresent = false;
+    // Bit 0 preview window, bit 1 preview bitmap; changed under PreviewLock.
+    void SetFlags(std::uint8_t flags);
+    std::uint8_t PreviewFlags() const;
+    bool PreviewFlagsChanged() const;
+
+    // --- Steps of a run, public for the engine's own tests.
+
+    // The body of a run: the loop, then closing every codec still open,
+    // Cleanup and the termination notice. Never raises.
+    void Run();
+    // Transcode setup and the loop; raises FFmpegException on failure.
+    void run_transcoding();
+    // One step of the loop: 0, AVERROR_EOF when nothing is left to read, or
+    // a negative error code.
+    int run_step();
+    // The active output stream whose muxer lags most, among those neither
+    // unavailable nor finished; null when none qualifies.
+    OutputStream* pick_output_stream();
+    // True while some active output stream still wants data.
+    bool output_still_needed();
+    // Asks `graph` for a frame; names in `ist` the input stream to read
+    // from next, or leaves it null. 0 or a negative code.
+    int pull_from_filtergraph(FilterGraph& graph, InputStream*& ist);
+    bool any_stream_waiting() const;
+    void clear_waiting();
+    // Closes the codecs still open and frees what transcode setup attached
+    // to the output streams.
+    void release_stream_resources();
+    // Frees the whole transcoding context; an output file that received no
+    // byte is deleted from disk.
+    void Cleanup();
+    void free_context();
+
+private:
+    void DeliverTermination();
+    // Logs a failure of the run and keeps it as the task's error.
+    void RecordError(const std::string& message);
+    void CloseOpenedEncoders();
+    void CloseOpenedDecoders();
+    // How many output streams own their codec context and muxer stream.
+    std::size_t OwningOutputStreamCount() const;
+
+    bool running_ = false;
+    bool terminated_ = false;
+    bool finished_ = false;
+    bool has_error_ = false;
+    std::string error_message_;
+    std::uint8_t preview_flags_ = 0;
+    bool preview_flags_changed_ = false;
+};
+
+}  // namespace tavrin
