@@ -3,12 +3,19 @@
 #include <string>
 
 #include "media/engine/custom_ffmpeg.h"
+#include "media/engine/pipeline.h"
 #include "media/options/output_file.h"
 #include "media/runtime/media_file_name.h"
 
 namespace tavrin {
 
 void TCustomFFmpeg::free_context() {
+    // Codecs still open are closed below with their records.
+    {
+        const std::lock_guard<std::mutex> guard(CodecListLock());
+        OpenedEncoders.clear();
+        OpenedDecoders.clear();
+    }
     // Filtergraphs first: streams point into them.
     for (const auto& ist : input_streams) {
         ist->filters.clear();

@@ -12,6 +12,7 @@
 #include "media/engine/engine_locks.h"
 #include "media/options/error_text.h"
 #include "media/options/filtergraph_setup.h"
+#include "media/options/input_file.h"
 #include "media/options/join.h"
 #include "media/options/text_helpers.h"
 #include "media/options/value_parsers.h"
@@ -78,20 +79,6 @@ AVCodecContext* InputCodec(InputStream& ist) {
         ist.codec_ctx = std::move(made);
     }
     return ist.codec_ctx.get();
-}
-
-// The "Option %s not found." check for what a codec left unconsumed.
-void CheckCodecOptionsConsumed(TCustomFFmpegOpt& task, const Dictionary& options) {
-    const AVDictionaryEntry* left =
-        ff.av_dict_get(options.Get(), "", nullptr, AV_DICT_IGNORE_SUFFIX);
-    if (left == nullptr) {
-        return;
-    }
-    const std::string message = Printf("Option %s not found.", left->key);
-    if (task.StrictOptions) {
-        task.RaiseError(message);
-    }
-    task.LastError = message;
 }
 
 // The threads rule of every codec opening: "mjpeg" always runs with one
@@ -550,7 +537,7 @@ int OpenEncoder(TCustomFFmpeg& task, std::size_t index, OutputStream& ost, Setup
                                         static_cast<unsigned>(codec->frame_size));
     }
     AddOpenedEncoder(task, ost);
-    CheckCodecOptionsConsumed(task, ost.encoder_options);
+    CheckOptionsConsumed(task, ost.encoder_options.Get());
     if (task.Joined) {
         ost.encoder_options = std::move(ost.saved_encoder_options);
     }
@@ -633,7 +620,7 @@ int open_input_decoder(TCustomFFmpegOpt& task, int index, std::string& error) {
             return opened;
         }
         AddOpenedDecoder(task, ist);
-        CheckCodecOptionsConsumed(task, ist.decoder_options);
+        CheckOptionsConsumed(task, ist.decoder_options.Get());
     }
     ist.next_pts = kNoTimestamp;
     ist.next_dts = kNoTimestamp;
