@@ -8,6 +8,7 @@
 
 #include "media/options/ff_options.h"
 #include "media/options/file_options.h"
+#include "media/options/input_file.h"
 #include "media/options/stream_options.h"
 
 namespace tavrin {
@@ -35,29 +36,6 @@ CodecContextPtr NewCodecContext(TCustomFFmpegOpt& task, const AVCodec* encoder, 
     }
     codec_ctx->codec_type = type;
     return codec_ctx;
-}
-
-// The encoder of that name, else the one registered for the codec descriptor
-// of that name (so "h264" finds an H.264 encoder).
-const AVCodec* FindEncoder(TCustomFFmpegOpt& task, const std::string& name, AVMediaType type) {
-    const AVCodec* codec = ff.avcodec_find_encoder_by_name(name.c_str());
-    if (codec == nullptr) {
-        const AVCodecDescriptor* descriptor = ff.avcodec_descriptor_get_by_name(name.c_str());
-        if (descriptor != nullptr) {
-            codec = ff.avcodec_find_encoder(descriptor->id);
-            if (codec != nullptr) {
-                LogFmt(&task, llVerbose, "Matched %s \"%s\" for codec \"%s\".", "encoder",
-                       codec->name, descriptor->name);
-            }
-        }
-    }
-    if (codec == nullptr) {
-        task.RaiseErrorFmt("Unknown %s \"%s\"", "encoder", name.c_str());
-    }
-    if (codec->type != type) {
-        task.RaiseErrorFmt("Invalid %s type \"%s\"", "encoder", name.c_str());
-    }
-    return codec;
 }
 
 // A -tag value: a number in C notation (0x.., 0.., decimal), else its first
@@ -173,7 +151,7 @@ void ChooseEncoder(TCustomFFmpegOpt& task, OptionsContext& ctx, AVFormatContext*
         ost.stream_copy = 1;
         ost.encoder = nullptr;
     } else {
-        ost.encoder = FindEncoder(task, *name, type);
+        ost.encoder = FindCodec(task, *name, type, true);
         ost.codec_ctx->codec_id = ost.encoder->id;
     }
     ost.stream->codecpar->codec_id = ost.codec_ctx->codec_id;
