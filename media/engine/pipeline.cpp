@@ -1,5 +1,7 @@
 #include "media/engine/pipeline.h"
 
+#include <cstdio>
+
 namespace tavrin {
 
 void PacketDeleter::operator()(AVPacket* packet) const {
@@ -42,6 +44,19 @@ std::int64_t MuxerCurrentDtsMicroseconds(TCustomFFmpegOpt& task, OutputStream& o
         return INT64_MIN;
     }
     return ff.av_rescale_q(owner.mux_last_dts, ost.stream->time_base, AVRational{1, 1000000});
+}
+
+std::string TimestampText(std::int64_t stamp) {
+    return stamp == kNoTimestamp ? std::string("NOPTS") : std::to_string(stamp);
+}
+
+std::string TimeText(std::int64_t stamp, AVRational time_base) {
+    if (stamp == kNoTimestamp) {
+        return "NOPTS";
+    }
+    char text[32];
+    std::snprintf(text, sizeof(text), "%.6g", av_q2d(time_base) * static_cast<double>(stamp));
+    return text;
 }
 
 }  // namespace tavrin

@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <mutex>
+#include <string>
 
 #include "media/options/transcode_context.h"
 
@@ -69,6 +70,11 @@ AVFormatContext* MuxerOf(TCustomFFmpegOpt& task, const OutputStream& ost);
 // for its muxer stream, INT64_MIN before the first packet. For choosing the
 // stream that lags most.
 std::int64_t MuxerCurrentDtsMicroseconds(TCustomFFmpegOpt& task, OutputStream& ost);
+
+// Debug texts of a time stamp: the decimal value or "NOPTS", and the value
+// in seconds ("%.6g" of stamp x time base) or "NOPTS".
+std::string TimestampText(std::int64_t stamp);
+std::string TimeText(std::int64_t stamp, AVRational time_base);
 
 // --- Reading and joined inputs (input_reading.cpp) ---------------------------
 
@@ -154,6 +160,12 @@ void mux_packet(TCustomFFmpegOpt& task, AVFormatContext* muxer, AVPacket* packet
 
 void finish_output_stream(TCustomFFmpegOpt& task, OutputStream& ost);
 bool within_recording_time(TCustomFFmpegOpt& task, OutputStream& ost);
+
+// Initialises the bitstream filter chain of `ost` (its owner's in a join)
+// from the muxer stream's parameters and hands the chain's output parameters
+// back to the stream. Call it before the header is written; mux_packet does
+// it itself for a chain that is not ready. 0 or a negative code (logged).
+int init_bitstream_filters(TCustomFFmpegOpt& task, OutputStream& ost);
 
 // The stamp rule of a joined task: a stamp not above the last one written
 // becomes last + 1; `last` takes the result. No timestamp passes unchanged.

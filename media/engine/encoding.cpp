@@ -1,0 +1,389 @@
+// Encoding filtered frames and decoded subtitles, and draining the encoders.
+// Encoded packets are moved from the encoder's time base into the muxer
+// stream's and, in a joined task, kept increasing across the joined inputs.
+#include <cmath>
+#include <cstdio>
+#include <string>
+
+#include "media/engine/pipeline.h"
+#include "media/options/error_text.h"
+
+namespace tavrin {
+
+namespace {
+
+constexpr AVRational kMicroseconds{1, 1000000};
+constexpr std::size_t kSubtitleBufferSize = 1048576;
+
+// Names of the key-frame expression values, in their order.
+enum KeyFrameValue { kN, kNForced, kPrevForcedN, kPrevForcedT, kT, kKeyFrameValueCount };
+
+AVPacket* WorkPacket(TCustomFFmpegOpt& task) {
+    if (!task.work_packet) {
+        task.work_packet.reset(ff.av_packet_alloc());
+        if (!task.work_packet) {
+            task.RaiseError("av_mallocz() failed");
+        }
+    }
+    return task.work_packet.get();
+}
+
+void RescaleEncodedStamps(AVPacket* packet, AVRational from, AVRational to) {
+    if (packet->pts != kNoTimestamp) {
+        packet->pts = ff.av_rescale_q(packet->pts, from, to);
+    }
+    if (packet->dts != kNoTimestamp) {
+        packet->dts = ff.av_rescale_q(packet->dts, from, to);
+    }
+    if (packet->duration > 0) {
+        packet->duration = ff.av_rescale_q(packet->duration, from, to);
+    }
+}
+
+// An encoder that reorders pictures gives presentation stamps that go back
+// within a group of pictures; only their decoding stamps can be kept
+// increasing, and a presentation stamp is kept at or after its decoding one.
+bool ReordersPictures(const AVCodecContext* enc) {
+    return enc->codec_type == AVMEDIA_TYPE_VIDEO &&
+           (enc->max_b_frames > 0 || enc->has_b_frames > 0);
+}
+
+void KeepJoinedStampsIncreasing(TCustomFFmpegOpt& task, OutputStream& ost,
+                                const AVCodecContext* enc, AVPacket* packet) {
+    if (!task.Joined) {
+        return;
+    }
+    packet->dts = KeepIncreasing(packet->dts, ost.last_dts);
+    if (!ReordersPictures(enc)) {
+        packet->pts = KeepIncreasing(packet->pts, ost.last_pts);
+    } else if (packet->pts != kNoTimestamp && packet->dts != kNoTimestamp &&
+               packet->pts < packet->dts) {
+        packet->pts = packet->dts;
+    }
+}
+
+void WritePassLog(OutputStream& owner, const AVCodecContext* enc) {
+    if (owner.pass_log_file && enc->stats_out != nullptr) {
+        std::fputs(enc->stats_out, owner.pass_log_file.get());
+    }
+}
+
+void LogEncoderStamps(TCustomFFmpegOpt& task, const char* pattern, const AVPacket& packet,
+                      AVRational tb) {
+    if (task.debug_timestamps != 0) {
+        LogFmt(&task, llInfo, pattern, TimestampText(packet.pts).c_str(),
+               TimeText(packet.pts, tb).c_str(), TimestampText(packet.dts).c_str(),
+               TimeText(packet.dts, tb).c_str());
+    }
+}
+
+// Whether this copy of the frame must be a key frame (-force_key_frames).
+bool ForcedKeyFrame(TCustomFFmpegOpt& task, OutputStream& ost, const AVCodecContext* enc,
+                    const AVFrame& frame) {
+    const double pts_time =
+        frame.pts != kNoTimestamp ? static_cast<double>(frame.pts) * av_q2d(enc->time_base) : NAN;
+    bool forced = false;
+    if (ost.forced_key_index < ost.forced_key_count && frame.pts != kNoTimestamp &&
+        static_cast<std::size_t>(ost.forced_key_index) < ost.forced_key_times.size() &&
+        frame.pts >= ost.forced_key_times[static_cast<std::size_t>(ost.forced_key_index)]) {
+        ++ost.forced_key_index;
+        forced = true;
+    } else if (ost.forced_key_expr) {
+        std::vector<double>& values = ost.forced_key_expr_values;
+        if (values.size() < kKeyFrameValueCount) {
+            values.assign(kKeyFrameValueCount, 0.0);
+            values[kPrevForcedN] = NAN;
+            values[kPrevForcedT] = NAN;
+        }
+        values[kT] = pts_time;
+        const double result = ff.av_expr_eval(ost.forced_key_expr.get(), values.data(), nullptr);
+        LogFmt(&task, llDebug,
+               "force_key_frame: n:%f n_forced:%f prev_forced_n:%f t:%f prev_forced_t:%f -> res:%f",
+               values[kN], values[kNForced], values[kPrevForcedN], values[kT], values[kPrevForcedT],
+               result);
+        if (result != 0.0) {
+            forced = true;
+            values[kPrevForcedN] = values[kN];
+            values[kPrevForcedT] = values[kT];
+            values[kNForced] += 1;
+        }
+        values[kN] += 1;
+    }
+    if (forced) {
+        LogFmt(&task, llDebug, "Forced keyframe at time %f", pts_time);
+    }
+    return forced;
+}
+
+// Takes every packet the video encoder has ready and writes it.
+void WriteVideoPackets(TCustomFFmpegOpt& task, AVFormatContext* muxer, OutputStream& ost,
+                       OutputStream& owner, AVCodecContext* enc) {
+    AVPacket* packet = WorkPacket(task);
+    for (;;) {
+        const int result = ff.avcodec_receive_packet(enc, packet);
+        if (result == AVERROR(EAGAIN) || result == AVERROR_EOF) {
+            return;
+        }
+        if (result < 0) {
+            task.RaiseError("Video encoding failed");
+        }
+        if (packet->pts == kNoTimestamp && (enc->codec->capabilities & AV_CODEC_CAP_DELAY) == 0) {
+            packet->pts = ost.output_counter;
+        }
+        RescaleEncodedStamps(packet, enc->time_base, ost.stream->time_base);
+        KeepJoinedStampsIncreasing(task, ost, enc, packet);
+        LogEncoderStamps(task,
+                         "encoder -> type:video pkt_pts:%s pkt_pts_time:%s pkt_dts:%s "
+                         "pkt_dts_time:%s",
+                         *packet, ost.stream->time_base);
+        task.video_size += packet->size;
+        mux_packet(task, muxer, packet, ost);
+        WritePassLog(owner, enc);
+    }
+}
+
+void WriteAudioPackets(TCustomFFmpegOpt& task, AVFormatContext* muxer, OutputStream& ost,
+                       AVCodecContext* enc) {
+    AVPacket* packet = WorkPacket(task);
+    for (;;) {
+        const int result = ff.avcodec_receive_packet(enc, packet);
+        if (result == AVERROR(EAGAIN) || result == AVERROR_EOF) {
+            return;
+        }
+        if (result < 0) {
+            task.RaiseError("Audio encoding failed (avcodec_encode_audio2)");
+        }
+        RescaleEncodedStamps(packet, enc->time_base, ost.stream->time_base);
+        KeepJoinedStampsIncreasing(task, ost, enc, packet);
+        LogEncoderStamps(task,
+                         "encoder . type:audio pkt_pts:%s pkt_pts_time:%s pkt_dts:%s "
+                         "pkt_dts_time:%s",
+                         *packet, ost.stream->time_base);
+        task.audio_size += packet->size;
+        mux_packet(task, muxer, packet, ost);
+    }
+}
+
+}  // namespace
+
+void encode_video_frame(TCustomFFmpegOpt& task, AVFormatContext* muxer, OutputStream& ost,
+                        AVFrame* frame) {
+    OutputStream& owner = StreamOwner(task, ost);
+    AVCodecContext* enc = EncoderContext(task, ost);
+    const OutputFile& file = *task.output_files.at(static_cast<std::size_t>(ost.file_index));
+
+    double duration = 0;
+    if (ost.source_index >= 0 && ost.frame_rate.num != 0) {
+        const InputStream& source =
+            *task.input_streams.at(static_cast<std::size_t>(ost.source_index));
+        if (source.stream->start_time != kNoTimestamp) {
+            duration = 1 / (av_q2d(ost.frame_rate) * av_q2d(enc->time_base));
+        }
+    }
+
+    const int method = ResolveVideoSyncMethod(task.video_sync_method, muxer->oformat->flags);
+    if (method == 0 && ost.sync_stream != nullptr) {
+        frame->pts = std::llrint(static_cast<double>(ost.sync_stream->pts - file.start_time) /
+                                 1000000.0 / av_q2d(enc->time_base));
+    }
+
+    // A frame without a time is written once at the counter rather than lost.
+    const double sync_ipts = frame->pts != kNoTimestamp ? static_cast<double>(frame->pts)
+                                                        : static_cast<double>(ost.output_counter);
+    const VideoSyncDecision decision =
+        DecideVideoSync(method, sync_ipts, ost.output_counter, duration);
+    if (decision.unknown_method) {
+        task.RaiseError("Never occur");
+    }
+    ost.output_counter = decision.output_counter;
+    std::int64_t nb_frames =
+        std::min<std::int64_t>(decision.nb_frames, ost.max_frames - ost.frame_number);
+
+    if (nb_frames <= 0) {
+        ++task.frames_dropped;
+        task.dup_drop_changed = true;
+        Log(&task, llVerbose, "*** drop!");
+        return;
+    }
+    if (nb_frames > 1) {
+        if (static_cast<double>(nb_frames) > static_cast<double>(task.dts_error_threshold) * 30) {
+            LogFmt(&task, llError, "%lld frame duplication too large, skipping",
+                   static_cast<long long>(nb_frames - 1));
+            ++task.frames_dropped;
+            task.dup_drop_changed = true;
+            return;
+        }
+        task.frames_duplicated += static_cast<std::int32_t>(nb_frames - 1);
+        task.dup_drop_changed = true;
+        LogFmt(&task, llVerbose, "*** %lld dup!", static_cast<long long>(nb_frames - 1));
+    }
+
+    const bool interlaced_coding =
+        (enc->flags & (AV_CODEC_FLAG_INTERLACED_ME | AV_CODEC_FLAG_INTERLACED_DCT)) != 0;
+    for (std::int64_t copy = 0; copy < nb_frames; ++copy) {
+        if (task.AbortRequested.load(std::memory_order_relaxed)) {
+            break;
+        }
+        frame->pts = ost.output_counter;
+        if (!within_recording_time(task, ost)) {
+            return;
+        }
+        if (interlaced_coding && ost.top_field_first != -1) {
+            frame->top_field_first = ost.top_field_first;
+        }
+        if (frame->interlaced_frame != 0) {
+            if (enc->codec_id == AV_CODEC_ID_MJPEG) {
+                enc->field_order = frame->top_field_first != 0 ? AV_FIELD_TT : AV_FIELD_BB;
+            } else {
+                enc->field_order = frame->top_field_first != 0 ? AV_FIELD_TB : AV_FIELD_BT;
+            }
+        } else {
+            enc->field_order = AV_FIELD_PROGRESSIVE;
+        }
+        frame->quality = enc->global_quality;
+        frame->pict_type = AV_PICTURE_TYPE_NONE;
+        if (ForcedKeyFrame(task, ost, enc, *frame)) {
+            frame->pict_type = AV_PICTURE_TYPE_I;
+        }
+
+        const int sent = ff.avcodec_send_frame(enc, frame);
+        if (sent < 0) {
+            task.RaiseError("Video encoding failed");
+        }
+        WriteVideoPackets(task, muxer, ost, owner, enc);
+        ++ost.output_counter;
+        ++ost.frame_number;
+    }
+}
+
+void encode_audio_frame(TCustomFFmpegOpt& task, AVFormatContext* muxer, OutputStream& ost,
+                        AVFrame* frame) {
+    AVCodecContext* enc = EncoderContext(task, ost);
+    if (!within_recording_time(task, ost)) {
+        return;
+    }
+    if (frame->pts == kNoTimestamp || task.audio_sync_method < 0) {
+        frame->pts = ost.output_counter;
+    }
+    ost.output_counter = frame->pts + frame->nb_samples;
+
+    const int sent = ff.avcodec_send_frame(enc, frame);
+    if (sent < 0) {
+        task.RaiseError("Audio encoding failed (avcodec_encode_audio2)");
+    }
+    WriteAudioPackets(task, muxer, ost, enc);
+}
+
+void encode_subtitle(TCustomFFmpegOpt& task, AVFormatContext* muxer, OutputStream& ost,
+                     InputStream& /*ist*/, AVSubtitle& subtitle) {
+    if (subtitle.pts == kNoTimestamp) {
+        const char* text = "Subtitle packets must have a pts";
+        if (task.exit_on_error != 0) {
+            task.RaiseError(text);
+        }
+        Log(&task, llError, text);
+        return;
+    }
+    AVCodecContext* enc = EncoderContext(task, ost);
+    const OutputFile& file = *task.output_files.at(static_cast<std::size_t>(ost.file_index));
+    if (task.subtitle_out.empty()) {
+        task.subtitle_out.resize(kSubtitleBufferSize);
+    }
+
+    const bool dvb = enc->codec_id == AV_CODEC_ID_DVB_SUBTITLE;
+    const int copies = dvb ? 2 : 1;
+    std::int64_t pts = subtitle.pts - file.start_time;
+    AVPacket* packet = WorkPacket(task);
+    for (int i = 0; i < copies; ++i) {
+        ost.output_counter = ff.av_rescale_q(pts, kMicroseconds, enc->time_base);
+        if (!within_recording_time(task, ost)) {
+            return;
+        }
+        subtitle.pts =
+            pts + ff.av_rescale_q(subtitle.start_display_time, AVRational{1, 1000}, kMicroseconds);
+        subtitle.end_display_time -= subtitle.start_display_time;
+        subtitle.start_display_time = 0;
+        // The second DVB copy clears the screen.
+        const unsigned saved_rects = subtitle.num_rects;
+        if (i == 1) {
+            subtitle.num_rects = 0;
+        }
+        const int size = ff.avcodec_encode_subtitle(
+            enc, task.subtitle_out.data(), static_cast<int>(task.subtitle_out.size()), &subtitle);
+        if (i == 1) {
+            subtitle.num_rects = saved_rects;
+        }
+        if (size < 0) {
+            task.RaiseError("Subtitle encoding failed");
+        }
+        if (ff.av_new_packet(packet, size) < 0) {
+            task.RaiseError("av_mallocz() failed");
+        }
+        std::copy_n(task.subtitle_out.data(), size, packet->data);
+        packet->pts = ff.av_rescale_q(subtitle.pts, kMicroseconds, ost.stream->time_base);
+        packet->duration =
+            ff.av_rescale_q(subtitle.end_display_time, AVRational{1, 1000}, ost.stream->time_base);
+        if (dvb) {
+            packet->pts += 90 * static_cast<std::int64_t>(i == 0 ? subtitle.start_display_time
+                                                                 : subtitle.end_display_time);
+        }
+        packet->dts = packet->pts;
+        task.subtitle_size += size;
+        mux_packet(task, muxer, packet, ost);
+    }
+}
+
+void drain_encoders(TCustomFFmpegOpt& task) {
+    for (std::int64_t i = task.FirstActiveStream; i <= task.LastActiveStream; ++i) {
+        if (i < 0 || i >= static_cast<std::int64_t>(task.output_streams.size())) {
+            continue;
+        }
+        OutputStream& ost = *task.output_streams[static_cast<std::size_t>(i)];
+        if (ost.flushed != 0) {
+            continue;
+        }
+        ost.flushed = 1;
+        if (ost.needs_encoding == 0) {
+            continue;
+        }
+        AVCodecContext* enc = EncoderContext(task, ost);
+        if (enc == nullptr || enc->codec == nullptr) {
+            continue;
+        }
+        const AVMediaType type = enc->codec_type;
+        if (type != AVMEDIA_TYPE_VIDEO && type != AVMEDIA_TYPE_AUDIO) {
+            continue;
+        }
+        if (type == AVMEDIA_TYPE_AUDIO && enc->frame_size <= 1) {
+            continue;
+        }
+        const char* kind = type == AVMEDIA_TYPE_VIDEO ? "Video" : "Audio";
+        OutputStream& owner = StreamOwner(task, ost);
+        AVFormatContext* muxer = MuxerOf(task, ost);
+        const int sent = ff.avcodec_send_frame(enc, nullptr);
+        if (sent < 0 && sent != AVERROR_EOF) {
+            task.RaiseErrorFmt("%s encoding failed", kind);
+        }
+        AVPacket* packet = WorkPacket(task);
+        for (;;) {
+            const int result = ff.avcodec_receive_packet(enc, packet);
+            if (result == AVERROR_EOF || result == AVERROR(EAGAIN)) {
+                break;
+            }
+            if (result < 0) {
+                task.RaiseErrorFmt("%s encoding failed", kind);
+            }
+            if (type == AVMEDIA_TYPE_VIDEO) {
+                task.video_size += packet->size;
+            } else {
+                task.audio_size += packet->size;
+            }
+            WritePassLog(owner, enc);
+            RescaleEncodedStamps(packet, enc->time_base, ost.stream->time_base);
+            KeepJoinedStampsIncreasing(task, ost, enc, packet);
+            mux_packet(task, muxer, packet, ost);
+        }
+    }
+}
+
+}  // namespace tavrin
