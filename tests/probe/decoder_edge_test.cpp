@@ -223,17 +223,17 @@ TEST_F(DecoderEdgeTest, BeforeFindStreamInfoRunsOnTheMainThreadForAWorker) {
 
 TEST_F(DecoderEdgeTest, ProbingGetsATimeoutOfItsOwn) {
     const auto file = MakeShortMp4(dir_);
-    decoder_.SetTimeout(300);
+    decoder_.SetTimeout(1000);
     // Opening takes a moment; the event then takes longer than the whole
     // time-out. Probing must still get its full time-out.
     decoder_.OnBeforeFindStreamInfo = [](TCustomDecoder*, AVFormatContext*) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(450));
+        std::this_thread::sleep_for(std::chrono::milliseconds(1300));
     };
     decoder_.TriggerEventInMainThread = false;
     EXPECT_TRUE(decoder_.LoadFile(file.string())) << decoder_.LastErrorText();
     EXPECT_EQ(log_.Count("connecting/reading timeout"), 0);
     // And once loaded the decoder is idle: a later seek is not a late read.
-    std::this_thread::sleep_for(std::chrono::milliseconds(350));
+    std::this_thread::sleep_for(std::chrono::milliseconds(1100));
     EXPECT_TRUE(decoder_.Seek(0, 500000));
 }
 
