@@ -493,44 +493,4 @@ const OptionEntry* OptionTableOf(TCustomFFmpegOpt& task) {
     return task.OptionTable().data();
 }
 
-// --- Handlers with behaviour of their own: not implemented yet ------------------
-
-namespace {
-
-int NotSupportedYet(const TCustomFFmpegOpt& task, const std::string& name) {
-    const std::string message = "Option " + name + " is not supported yet";
-    Log(&task, llError, message);
-    SetPendingErrorText(message);
-    return AVERROR(ENOSYS);
-}
-
-}  // namespace
-
-#define TAVRIN_OPTION_NOT_SUPPORTED_YET(function)                                  \
-    int function(TCustomFFmpegOpt& task, OptionsContext*, const std::string& name, \
-                 const std::string&) {                                             \
-        return NotSupportedYet(task, name);                                        \
-    }
-
-TAVRIN_OPTION_NOT_SUPPORTED_YET(OptMaxAlloc)
-TAVRIN_OPTION_NOT_SUPPORTED_YET(OptCpuFlags)
-TAVRIN_OPTION_NOT_SUPPORTED_YET(OptMap)
-TAVRIN_OPTION_NOT_SUPPORTED_YET(OptMapChannel)
-TAVRIN_OPTION_NOT_SUPPORTED_YET(OptRecordingTimestamp)
-TAVRIN_OPTION_NOT_SUPPORTED_YET(OptProgress)
-TAVRIN_OPTION_NOT_SUPPORTED_YET(OptTarget)
-TAVRIN_OPTION_NOT_SUPPORTED_YET(OptVideoSync)
-TAVRIN_OPTION_NOT_SUPPORTED_YET(OptFilterComplex)
-TAVRIN_OPTION_NOT_SUPPORTED_YET(OptAttach)
-TAVRIN_OPTION_NOT_SUPPORTED_YET(OptTimecode)
-TAVRIN_OPTION_NOT_SUPPORTED_YET(OptDeinterlace)
-TAVRIN_OPTION_NOT_SUPPORTED_YET(OptVstats)
-TAVRIN_OPTION_NOT_SUPPORTED_YET(OptVstatsFile)
-TAVRIN_OPTION_NOT_SUPPORTED_YET(OptStreamId)
-TAVRIN_OPTION_NOT_SUPPORTED_YET(OptChannelLayout)
-TAVRIN_OPTION_NOT_SUPPORTED_YET(OptTimeStart)
-TAVRIN_OPTION_NOT_SUPPORTED_YET(OptTimeLength)
-
-#undef TAVRIN_OPTION_NOT_SUPPORTED_YET
-
 }  // namespace tavrin

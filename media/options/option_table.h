@@ -27,9 +27,7 @@ const OptionEntry* OptionTableOf(TCustomFFmpegOpt& task);
 // codes, channel layouts, the video sync method, progress output, complex
 // filtergraphs, attachments, statistics files, library limits and the
 // TimeStart/TimeLength options. The table routes those rows to the functions
-// below. A handler not implemented yet refuses its option with
-// "Option %s is not supported yet" (pending error text, error level) and
-// AVERROR(ENOSYS), so that a task never silently ignores it.
+// below (map_options.cpp, target_option.cpp, option_handlers.cpp).
 //
 // Every handler receives the task, the options context (null for global
 // rows), the option name as written and its argument, and returns 0 or a

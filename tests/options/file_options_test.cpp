@@ -102,13 +102,13 @@ TEST_F(FileOptionsTest, NonStrictTaskSkipsOnlyTheFailingOption) {
     NextFile();
     task_.StrictOptions = false;
     task_.LastError.clear();
-    EXPECT_EQ(Parse("-report -t 5 -map 0 -c:v libx264 -y"), 0);
+    EXPECT_EQ(Parse("-report -t 5 -streamid 3 -c:v libx264 -y"), 0);
     EXPECT_EQ(ctx_.recording_time, 5'000'000);
     EXPECT_EQ(Occurrences(ctx_.codec_names), (Strings{"v=libx264"}));
     EXPECT_EQ(task_.overwrite_output, 1);
     EXPECT_TRUE(log_.Has(llError, "options \"report\" not supported"));
-    EXPECT_TRUE(log_.Has(llError, "Option map is not supported yet"));
-    EXPECT_TRUE(log_.Has(llFatal, ErrorText(AVERROR(ENOSYS))));
+    EXPECT_TRUE(log_.Has(llError, "Invalid value \"3\" for option \"streamid\""));
+    EXPECT_TRUE(ctx_.stream_ids.empty());
     EXPECT_EQ(task_.LastError, "");
 }
 
