@@ -1,18 +1,26 @@
 // Feeds arbitrary bytes through the options-text tokenizer and the option
 // splitter of a task, strict and non-strict, with the real FFmpeg libraries
-// answering the options the table does not know. Any crash, leak or undefined
-// behaviour found here is a fault of the option layer.
+// answering the options the table does not know; then writes the file's own
+// options (maps, channel maps, targets, stream ids and every per-stream list)
+// against a fixed pair of opened inputs: a raw gray video and a stereo wav.
+// Any crash, leak or undefined behaviour found here is a fault of the option
+// layer.
 #include <dlfcn.h>
 #include <link.h>
 
+#include <unistd.h>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
 #include <string_view>
 
 #include "media/options/ff_options.h"
+#include "media/options/input_file.h"
 #include "media/options/option_table.h"
 #include "media/options/option_tokenizer.h"
 #include "media/options/transcode_context.h"
@@ -34,6 +42,70 @@ int PinLibrary(dl_phdr_info* info, std::size_t /*size*/, void* /*data*/) {
     return 0;
 }
 
+void WriteFile(const std::filesystem::path& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string LittleEndian(std::uint32_t value, int bytes) {
+    std::string out;
+    for (int i = 0; i < bytes; ++i) {
+        out += static_cast<char>((value >> (8 * i)) & 0xff);
+    }
+    return out;
+}
+
+// 0.1 s of 16-bit stereo PCM at 8000 Hz.
+std::string StereoWav() {
+    const std::uint32_t data_size = 800 * 4;
+    return "RIFF" + LittleEndian(36 + data_size, 4) + "WAVEfmt " + LittleEndian(16, 4) +
+           LittleEndian(1, 2) + LittleEndian(2, 2) + LittleEndian(8000, 4) +
+           LittleEndian(8000 * 4, 4) + LittleEndian(4, 2) + LittleEndian(16, 2) + "data" +
+           LittleEndian(data_size, 4) + std::string(data_size, '\x10');
+}
+
+void OpenInput(tavrin::TCustomFFmpegOpt& task, const std::string& options,
+               const std::filesystem::path& file) {
+    tavrin::OptionsContext ctx;
+    tavrin::InitOptionsContext(task, ctx);
+    const int result = tavrin::OpenInputFile(task, ctx, options, file.string(), "");
+    tavrin::ReleaseOptionsContext(task, ctx);
+    if (result < 0) {
+        std::fprintf(stderr, "option_fuzzer: cannot open %s: %s\n", file.c_str(),
+                     task.LastError.c_str());
+        std::abort();
+    }
+}
+
+// One task for the whole run, with its two inputs opened once: input 0 is
+// 16x16 gray video at 25 frames per second, input 1 a stereo wav.
+tavrin::TCustomFFmpegOpt& FuzzTask() {
+    static tavrin::TCustomFFmpegOpt task;
+    static const bool opened = [] {
+        namespace fs = std::filesystem;
+        const fs::path dir =
+            fs::temp_directory_path() / ("tavrin-fuzz-" + std::to_string(getpid()));
+        fs::create_directories(dir);
+        WriteFile(dir / "gray.raw", std::string(16 * 16 * 4, '\x80'));
+        WriteFile(dir / "stereo.wav", StereoWav());
+        tavrin::BuildOptionTable(task);
+        OpenInput(task, "-f rawvideo -pix_fmt gray -s 16x16 -r 25", dir / "gray.raw");
+        OpenInput(task, "", dir / "stereo.wav");
+        std::error_code ignored;
+        fs::remove_all(dir, ignored);  // the opened files stay readable
+        return true;
+    }();
+    (void)opened;
+    return task;
+}
+
+// Preset files are read from the path the text names: not something to do
+// with arbitrary bytes.
+bool ReadsPresetFile(const tavrin::OptionEntry* entry) {
+    return entry->name == "apre" || entry->name == "vpre" || entry->name == "spre" ||
+           entry->name == "fpre";
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
@@ -43,6 +115,7 @@ extern "C" int LLVMFuzzerInitialize(int* /*argc*/, char*** /*argv*/) {
         std::abort();
     }
     dl_iterate_phdr(&PinLibrary, nullptr);
+    FuzzTask();
     return 0;
 }
 
@@ -64,16 +137,38 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         std::abort();
     }
 
-    // One task for the whole run, one options context per input, as a task
-    // parses one file after another.
-    static tavrin::TCustomFFmpegOpt task;
+    // One options context per run, as a task parses one file after another.
+    // Only the file's own options are written: the global ones change the
+    // process (allocation limits, CPU flags) or open URLs.
+    tavrin::TCustomFFmpegOpt& task = FuzzTask();
+    task.StrictOptions = strict;
     tavrin::OptionsContext ctx;
     tavrin::InitOptionsContext(task, ctx);
     try {
-        task.Options().SplitOptions(&ctx, strict, "output file", tavrin::OptionTableOf(task),
-                                    tokens);
+        const int split = task.Options().SplitOptions(&ctx, strict, "output file",
+                                                      tavrin::OptionTableOf(task), tokens);
+        if (split >= 0) {
+            for (const tavrin::ParsedOption& option : task.Options().current_group.options) {
+                if (ReadsPresetFile(option.entry)) {
+                    continue;
+                }
+                try {
+                    tavrin::WriteOption(&ctx, option.entry, option.key, option.value);
+                } catch (const tavrin::FFmpegException&) {
+                    // A raised error is a valid answer; later options still run.
+                }
+            }
+        }
     } catch (const tavrin::FFmpegException&) {
         // A raised error is a valid answer to bad input.
+    }
+    // What the maps selected must name streams of the opened inputs.
+    for (const tavrin::StreamMap& map : ctx.stream_maps) {
+        if (map.link_label.empty() &&
+            (map.file_index < 0 || map.file_index >= 2 || map.stream_index < 0 ||
+             map.stream_index >= task.input_files[map.file_index]->stream_count)) {
+            std::abort();
+        }
     }
     tavrin::ReleaseOptionsContext(task, ctx);
     return 0;
