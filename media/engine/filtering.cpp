@@ -23,6 +23,9 @@ bool DrainSink(TCustomFFmpegOpt& task, OutputStream& ost) {
     AVFrame* frame = owner.filtered_frame.get();
     AVFilterContext* sink = ost.filter->filter;
     AVCodecContext* enc = EncoderContext(task, ost);
+    if (enc == nullptr) {
+        return true;
+    }
     AVFormatContext* muxer = MuxerOf(task, ost);
     const OutputFile& file = *task.output_files.at(static_cast<std::size_t>(ost.file_index));
 
@@ -53,6 +56,14 @@ bool DrainSink(TCustomFFmpegOpt& task, OutputStream& ost) {
                 encode_video_frame(task, muxer, ost, frame);
                 break;
             case AVMEDIA_TYPE_AUDIO:
+                // Audio decoded ahead of the start (the pre-roll of an input
+                // seek) is not part of the output; a frame that reaches into
+                // the output is kept whole.
+                if (task.copy_timestamps == 0 && frame->pts != kNoTimestamp &&
+                    frame->pts + frame->nb_samples <= 0) {
+                    ff.av_frame_unref(frame);
+                    continue;
+                }
                 if ((enc->codec->capabilities & AV_CODEC_CAP_PARAM_CHANGE) == 0 &&
                     frame->ch_layout.nb_channels != enc->ch_layout.nb_channels) {
                     Log(&task, llError,

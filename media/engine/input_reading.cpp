@@ -319,8 +319,15 @@ void reopen_shared_encoders(TCustomFFmpegOpt& task) {
         if (ost.encoder == nullptr || enc == nullptr) {
             task.RaiseError("Assertion ost->enc failed");
         }
+        // Closing frees the context's option-held fields; the channel layout
+        // is one of them and must survive for the next opening.
+        AVChannelLayout layout{};
+        ff.av_channel_layout_copy(&layout, &enc->ch_layout);
         ff.avcodec_close(enc);
         RemoveOpenedEncoder(task, ost);
+        ff.av_channel_layout_uninit(&enc->ch_layout);
+        ff.av_channel_layout_copy(&enc->ch_layout, &layout);
+        ff.av_channel_layout_uninit(&layout);
 
         enc->codec_id = static_cast<AVCodecID>(ost.saved_codec_id);
         ost.saved_encoder_options.Reset();
