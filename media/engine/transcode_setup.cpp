@@ -558,6 +558,14 @@ int OpenEncoder(TCustomFFmpeg& task, std::size_t index, OutputStream& ost, Setup
     if (codec->codec_type == AVMEDIA_TYPE_VIDEO) {
         ost.stream->avg_frame_rate = ost.frame_rate;
     }
+    // What the encoder tells the container (buffer sizes and rates the
+    // program stream muxer sizes its multiplex by).
+    for (int k = 0; k < codec->nb_coded_side_data; ++k) {
+        const AVPacketSideData& side = codec->coded_side_data[k];
+        if (std::uint8_t* data = ff.av_stream_new_side_data(ost.stream, side.type, side.size)) {
+            std::memcpy(data, side.data, side.size);
+        }
+    }
     return 0;
 }
 

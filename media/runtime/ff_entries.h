@@ -163,6 +163,7 @@
     X(avformat, av_codec_get_tag) \
     X(avformat, av_codec_get_tag2) \
     X(avformat, av_stream_get_side_data) \
+    X(avformat, av_stream_new_side_data) \
     X(avformat, av_filename_number_test) \
     X(avformat, av_sdp_create) \
     X(avformat, av_pkt_dump_log2) \

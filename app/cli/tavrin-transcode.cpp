@@ -1,0 +1,145 @@
+// tavrin-transcode: the transcoding engine behind a command line in the
+// ffmpeg option language. It builds one task the way the encoder component
+// does (each input opened with its options text, then the output), runs it
+// and prints the engine's log at the chosen level.
+#include <cstdio>
+#include <exception>
+#include <string>
+#include <vector>
+
+#include "app/cli/transcode_arguments.h"
+#include "media/engine/custom_ffmpeg.h"
+#include "media/options/input_file.h"
+#include "media/options/option_table.h"
+#include "media/options/output_file.h"
+#include "media/options/transcode_context.h"
+#include "media/runtime/loader.h"
+#include "media/runtime/logger.h"
+#include "media/runtime/main_thread.h"
+
+namespace {
+
+constexpr char kUsage[] =
+    "Usage: tavrin-transcode [-loglevel LEVEL] [-join]\n"
+    "                        [INPUT OPTIONS] -i INPUT [[INPUT OPTIONS] -i INPUT]...\n"
+    "                        [OUTPUT OPTIONS] OUTPUT\n"
+    "Transcodes the INPUT files into OUTPUT. Options are those of the ffmpeg\n"
+    "program: the options before each -i belong to that input, the options after\n"
+    "the last input belong to the output.\n"
+    "\n"
+    "  -join            play the inputs one after another into the output\n"
+    "  -loglevel LEVEL  quiet, panic, fatal, error, warning, info (default),\n"
+    "                   verbose or debug\n"
+    "  -h, --help       print this help\n"
+    "\n"
+    "The media libraries are taken from the folder \"LibAV\" next to the program\n"
+    "when it holds them, else from the system.\n"
+    "Exit status: 0 when the task finished without error, 1 when it failed,\n"
+    "2 on a usage error or when the libraries cannot be loaded.\n";
+
+// Prints each log line on standard error; library lines carry their own
+// line ends, component messages get one.
+void PrintLogLine(const void* /*sender*/, std::uint32_t /*thread*/, tavrin::TLogLevel level,
+                  const std::string& text) {
+    std::string line = text;
+    if (level <= tavrin::llError && !line.empty() && line.back() != '\n') {
+        line = std::string(tavrin::LogLevelName(level)) + ": " + line;
+    }
+    if (line.empty() || line.back() != '\n') {
+        line += '\n';
+    }
+    std::fputs(line.c_str(), stderr);
+}
+
+// Opens every input and then the output; false with the message printed.
+bool BuildTask(tavrin::TCustomFFmpeg& task, const tavrin::cli::TranscodeArguments& args) {
+    tavrin::BuildOptionTable(task);
+    for (const tavrin::cli::TranscodeInput& input : args.Inputs) {
+        tavrin::OptionsContext ctx;
+        tavrin::InitOptionsContext(task, ctx);
+        task.LastError.clear();
+        int result = -1;
+        try {
+            result = tavrin::OpenInputFile(task, ctx, input.Options, input.FileName, "");
+        } catch (const std::exception& error) {
+            task.LastError = error.what();
+        }
+        tavrin::ReleaseOptionsContext(task, ctx);
+        if (result < 0) {
+            std::fprintf(stderr, "tavrin-transcode: cannot open input \"%s\": %s\n",
+                         input.FileName.c_str(), task.LastError.c_str());
+            return false;
+        }
+    }
+    tavrin::OptionsContext ctx;
+    tavrin::InitOptionsContext(task, ctx);
+    task.LastError.clear();
+    int result = -1;
+    try {
+        result = tavrin::OpenOutputFile(task, ctx, args.OutputOptions, args.Join,
+                                        args.OutputFileName, "");
+    } catch (const std::exception& error) {
+        task.LastError = error.what();
+    }
+    tavrin::ReleaseOptionsContext(task, ctx);
+    if (result < 0) {
+        std::fprintf(stderr, "tavrin-transcode: cannot set up output \"%s\": %s\n",
+                     args.OutputFileName.c_str(), task.LastError.c_str());
+        return false;
+    }
+    return true;
+}
+
+int Run(int argc, char** argv) {
+    std::vector<std::string> raw(argv + 1, argv + argc);
+    std::string error;
+    const auto args = tavrin::cli::SplitTranscodeArguments(raw, error);
+    if (!args) {
+        std::fprintf(stderr, "tavrin-transcode: %s\n%s", error.c_str(), kUsage);
+        return 2;
+    }
+    if (args->Help) {
+        std::fputs(kUsage, stdout);
+        return 0;
+    }
+
+    tavrin::InitMainThread();
+    tavrin::TREVaduzi logger;
+    logger.SetTriggerEventInMainThread(false);
+    logger.SetLogLevel(args->LogLevel);
+    logger.SetOnLog(PrintLogLine);
+
+    tavrin::TFFLoader& loader = tavrin::FFLoader();
+    loader.SetLibraryPath(tavrin::DefaultLibraryFolder());
+    if (!loader.LoadLibs(tavrin::EncoderLibs)) {
+        std::fprintf(stderr, "tavrin-transcode: %s\n", loader.LastErrorText().c_str());
+        return 2;
+    }
+    // The libraries apply the logger's level once they are bound.
+    logger.ApplyLevelToLibrary();
+
+    int status = 1;
+    {
+        tavrin::TCustomFFmpeg task;
+        if (BuildTask(task, *args)) {
+            task.Start();
+            if (task.HasError()) {
+                std::fprintf(stderr, "tavrin-transcode: %s\n", task.ErrorMessage().c_str());
+            }
+            status = task.Finished() && !task.HasError() ? 0 : 1;
+        }
+    }
+    logger.SetOnLog(nullptr);
+    return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    try {
+        return Run(argc, argv);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "tavrin-transcode: %s\n", error.what());
+        return 1;
+    }
+}
