@@ -218,11 +218,8 @@ TEST_F(FilterGraphTest, AudioHelpersForVolumeAndSync) {
 
 TEST_F(FilterGraphTest, ChannelMapSwapsStereo) {
     ASSERT_EQ(AddInput(media().stereo), 0) << task_.LastError;
-    // -map_channel 0.0.1 -map_channel 0.0.0
-    const auto swap = [&] {
-        ctx_.channel_maps = {AudioChannelMap{0, 0, 1, -1, -1}, AudioChannelMap{0, 0, 0, -1, -1}};
-    };
-    ASSERT_EQ(Open("-c:a mp2", dir_ / "swap.mkv", swap), 0) << task_.LastError;
+    ASSERT_EQ(Open("-map_channel 0.0.1 -map_channel 0.0.0 -c:a mp2", dir_ / "swap.mkv"), 0)
+        << task_.LastError;
     const OutputStream& ost = OutStream(0);
     ASSERT_EQ(ost.channel_map_count, 2);
     EXPECT_EQ(ost.channel_map[0], 1);
@@ -238,9 +235,12 @@ TEST_F(FilterGraphTest, ChannelMapSwapsStereo) {
 TEST_F(FilterGraphTest, LabelledComplexGraphFeedsTheMappedOutput) {
     ASSERT_EQ(AddInput(media().video), 0) << task_.LastError;
     ASSERT_EQ(AddInput(media().big), 1) << task_.LastError;
-    FilterGraph& fg = AddComplexGraph("[0:v][1:v]overlay[out]");
-    const auto map = [&] { ctx_.stream_maps = {StreamMap{0, 0, 0, 0, 0, "out"}}; };
-    ASSERT_EQ(Open("-c:v mpeg4 -an", dir_ / "overlay.mkv", map), 0) << task_.LastError;
+    ASSERT_EQ(
+        Open("-filter_complex [0:v][1:v]overlay[out] -map [out] -c:v mpeg4", dir_ / "overlay.mkv"),
+        0)
+        << task_.LastError;
+    ASSERT_EQ(task_.filtergraphs.size(), 1u);
+    FilterGraph& fg = *task_.filtergraphs[0];
 
     ASSERT_EQ(fg.inputs.size(), 2u);
     EXPECT_EQ(fg.inputs[0]->input_stream, task_.input_streams[0].get());  // 0:0
@@ -258,7 +258,7 @@ TEST_F(FilterGraphTest, LabelledComplexGraphFeedsTheMappedOutput) {
     EXPECT_GE(ff.avfilter_graph_config(fg.graph.get(), nullptr), 0);
 
     // The label is used up.
-    EXPECT_EQ(Open("", dir_ / "again.mkv", map), -1);
+    EXPECT_EQ(Open("-map [out]", dir_ / "again.mkv"), -1);
     EXPECT_NE(task_.LastError.find("Output with label \"out\" does not exist"), std::string::npos);
 }
 
@@ -289,9 +289,9 @@ TEST_F(FilterGraphTest, SameStreamTwiceGetsUniqueNames) {
 
 TEST_F(FilterGraphTest, SubtitlesOnAVideoPadGetACanvas) {
     ASSERT_EQ(AddInput(media().subs), 0) << task_.LastError;
-    FilterGraph& fg = AddComplexGraph("[0:s]null[v]");
-    const auto map = [&] { ctx_.stream_maps = {StreamMap{0, 0, 0, 0, 0, "v"}}; };
-    ASSERT_EQ(Open("-c:v mpeg4", dir_ / "subs.mkv", map), 0) << task_.LastError;
+    ASSERT_EQ(Open("-filter_complex [0:s]null[v] -map [v] -c:v mpeg4", dir_ / "subs.mkv"), 0)
+        << task_.LastError;
+    FilterGraph& fg = *task_.filtergraphs[0];
     EXPECT_TRUE(log_.Has(llInfo, "sub2video: using 720x576 canvas"));
     const InputStream& ist = *task_.input_streams[0];
     EXPECT_EQ(ist.sub2video.w, 720);

@@ -93,11 +93,9 @@ TEST_F(JoinTest, InputsWithDifferentStreamsAreRefusedAndCleanedUp) {
 TEST_F(JoinTest, MapsFeedTheClonesOfTheirInput) {
     ASSERT_EQ(AddInput(media().video), 0);
     ASSERT_EQ(AddInput(media().titled), 1);
-    // -map 0:1 -map 1:1: the first group takes input 0's map, the clone input 1's.
-    const auto maps = [&] {
-        ctx_.stream_maps = {StreamMap{0, 0, 1, 0, 1, ""}, StreamMap{0, 1, 1, 1, 1, ""}};
-    };
-    ASSERT_EQ(Open("-c:a mp2", dir_ / "audio.mkv", maps, true), 0) << task_.LastError;
+    // The first group takes input 0's map, the clone input 1's.
+    ASSERT_EQ(Open("-map 0:1 -map 1:1 -c:a mp2", dir_ / "audio.mkv", nullptr, true), 0)
+        << task_.LastError;
     ASSERT_EQ(task_.JoinStreamCount, 1);
     EXPECT_EQ(SourceOf(0), "0:1");
     EXPECT_EQ(SourceOf(1), "1:1");
@@ -106,10 +104,8 @@ TEST_F(JoinTest, MapsFeedTheClonesOfTheirInput) {
     ResetTask();
     ASSERT_EQ(AddInput(media().video), 0);
     ASSERT_EQ(AddInput(media().titled), 1);
-    const auto video_maps = [&] {
-        ctx_.stream_maps = {StreamMap{0, 0, 0, 0, 0, ""}, StreamMap{0, 1, 0, 1, 0, ""}};
-    };
-    EXPECT_EQ(Open("-vn", dir_ / "none.mkv", video_maps, true), 0) << task_.LastError;
+    EXPECT_EQ(Open("-map 0:0 -map 1:0 -vn", dir_ / "none.mkv", nullptr, true), 0)
+        << task_.LastError;
     EXPECT_EQ(task_.JoinStreamCount, 0);
 }
 

@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "app/core/merge_plan.h"
 #include "fixtures/media_fixtures.h"
 #include "media/options/error_text.h"
 #include "options/output_test_support.h"
@@ -154,8 +155,8 @@ TEST_F(OutputFileTest, FailuresLeaveNothingBehind) {
         {"-map_metadata:c:0 0", out, "Invalid input file index 0 while processing metadata maps",
          nullptr},
         {"-map_chapters 2", out, "Invalid input file index 2 in chapter mapping.", nullptr},
-        {"", out, "Could not get size of the attachment " + empty.string() + ".",
-         [&] { ctx_.attachments = {empty.string()}; }},
+        {"-attach " + empty.string(), out,
+         "Could not get size of the attachment " + empty.string() + ".", nullptr},
         {"", out, "Could not open attachment file " + (dir_ / "none").string() + ".",
          [&] { ctx_.attachments = {(dir_ / "none").string()}; }},
     };
@@ -323,6 +324,91 @@ TEST_F(OutputFileTest, ChaptersInsideTheOutputWindow) {
         }
         EXPECT_EQ(chapters, c.chapters);
         ++index;
+    }
+}
+
+TEST_F(OutputFileTest, FlagsReachCopiedStreams) {
+    ASSERT_EQ(AddInput(media().video), 0) << task_.LastError;
+    ASSERT_EQ(Open("-c copy -flags:v +bitexact", dir_ / "copy.mkv"), 0) << task_.LastError;
+    EXPECT_NE(OutStream(0).codec_ctx->flags & AV_CODEC_FLAG_BITEXACT, 0);
+    EXPECT_EQ(OutStream(1).codec_ctx->flags & AV_CODEC_FLAG_BITEXACT, 0);
+    ASSERT_EQ(Open("-c copy -flags +bitexact", dir_ / "all.mkv"), 1) << task_.LastError;
+    EXPECT_NE(OutStream(3).codec_ctx->flags & AV_CODEC_FLAG_BITEXACT, 0);
+    EXPECT_EQ(Open("-c copy -flags nosuchflag", dir_ / "bad.mkv"), -1);
+    EXPECT_EQ(task_.LastError, "failed to set flags");
+    EXPECT_FALSE(fs::exists(dir_ / "bad.mkv"));
+}
+
+// The merge application's final task for each of its formats: the video
+// input and the audio input mapped into the plan's output options.
+TEST_F(OutputFileTest, EveryMergeFormatGetsItsStreamsAndEncoders) {
+    const EncoderTest has_encoder = [](std::string_view name) {
+        return ff.avcodec_find_encoder_by_name(std::string(name).c_str()) != nullptr;
+    };
+    // The value of the last "-<option> value" pair of the text, else "".
+    const auto last_value = [](const std::string& text, const std::string& option) {
+        std::istringstream words(text);
+        std::string word;
+        std::string value;
+        while (words >> word) {
+            if (word == option && words >> word) {
+                value = word;
+            }
+        }
+        return value;
+    };
+    for (int format = 0; format < 16; ++format) {
+        TOutputChoices choices;
+        choices.FormatIndex = format;
+        choices.FrameSizeIndex = 0;
+        choices.QualityIndex = 3;
+        choices.ProcessorCount = 2;
+        const std::optional<std::string> options = BuildFinalOutputOptions(choices, 0, has_encoder);
+        const std::optional<std::string> suffix = FinalOutputSuffix(format);
+        ASSERT_TRUE(options && suffix);
+        SCOPED_TRACE(*suffix + ":" + *options);
+
+        ResetTask();
+        ASSERT_EQ(AddInput(media().video), 0) << task_.LastError;
+        ASSERT_EQ(AddInput(media().mono), 1) << task_.LastError;
+        const fs::path out = dir_ / ("merger" + *suffix);
+        ASSERT_EQ(Open(*options, out), 0) << task_.LastError;
+        EXPECT_TRUE(fs::exists(out));
+        ASSERT_EQ(Out()->nb_streams, 2u);
+        EXPECT_EQ(SourceOf(0), "0:0");
+        EXPECT_EQ(SourceOf(1), "1:0");
+
+        const OutputStream& video = OutStream(0);
+        const OutputStream& audio = OutStream(1);
+        EXPECT_EQ(video.stream->codecpar->codec_type, AVMEDIA_TYPE_VIDEO);
+        EXPECT_EQ(audio.stream->codecpar->codec_type, AVMEDIA_TYPE_AUDIO);
+        ASSERT_NE(video.encoder, nullptr);
+        ASSERT_NE(audio.encoder, nullptr);
+        const std::string video_codec = last_value(*options, "-c:v");
+        const std::string audio_codec = last_value(*options, "-c:a");
+        if (!video_codec.empty()) {
+            EXPECT_EQ(video.encoder->name, video_codec);
+        } else {
+            EXPECT_EQ(video.encoder->id, Out()->oformat->video_codec);
+        }
+        if (!audio_codec.empty()) {
+            EXPECT_EQ(audio.encoder->name, audio_codec);
+        } else {
+            EXPECT_EQ(audio.encoder->id, Out()->oformat->audio_codec);
+        }
+        // Quality 3 of the list, and the sizes, rates and channels asked for.
+        EXPECT_NE(video.codec_ctx->flags & AV_CODEC_FLAG_QSCALE, 0);
+        const std::string size = last_value(*options, "-s");
+        if (!size.empty()) {
+            EXPECT_EQ(std::to_string(video.codec_ctx->width) + "x" +
+                          std::to_string(video.codec_ctx->height),
+                      size);
+        }
+        const std::string rate = last_value(*options, "-ar");
+        EXPECT_EQ(audio.codec_ctx->sample_rate, rate.empty() ? 0 : std::stoi(rate));
+        const std::string channels = last_value(*options, "-ac");
+        EXPECT_EQ(audio.codec_ctx->ch_layout.nb_channels,
+                  channels.empty() ? 0 : std::stoi(channels));
     }
 }
 

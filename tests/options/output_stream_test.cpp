@@ -225,8 +225,7 @@ TEST_F(OutputStreamTest, QuantiserMatrices) {
 }
 
 TEST_F(OutputStreamTest, StreamIdsByPosition) {
-    ctx_.stream_ids = {0, 300};
-    Create("");
+    Create("-streamid 1:300");
     OutputStream& second = CreateOnly(AVMEDIA_TYPE_AUDIO);
     OutputStream& third = CreateOnly(AVMEDIA_TYPE_AUDIO);
     EXPECT_EQ(second.stream->id, 300);
