@@ -1,6 +1,7 @@
 // Encoding filtered frames and decoded subtitles, and draining the encoders.
 // Encoded packets are moved from the encoder's time base into the muxer
 // stream's and, in a joined task, kept increasing across the joined inputs.
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <string>
@@ -164,7 +165,76 @@ void WriteAudioPackets(TCustomFFmpegOpt& task, AVFormatContext* muxer, OutputStr
     }
 }
 
+// Sends the carried samples as one frame placed at the stream's sample
+// position.
+void SendCarriedSamples(TCustomFFmpegOpt& task, AVFormatContext* muxer, OutputStream& ost,
+                        OutputStream& owner, AVCodecContext* enc) {
+    AVFrame* carry = owner.join_carry.get();
+    carry->nb_samples = owner.join_carry_samples;
+    carry->pts = ost.output_counter;
+    ost.output_counter += owner.join_carry_samples;
+    owner.join_carry_samples = 0;
+    if (ff.avcodec_send_frame(enc, carry) < 0) {
+        task.RaiseError("Audio encoding failed (avcodec_encode_audio2)");
+    }
+    WriteAudioPackets(task, muxer, ost, enc);
+}
+
+// Regroups `frame` into whole encoder frames after what is carried; a short
+// frame of a joined input that is not the last one stays carried for the
+// next input instead of ending the encoder's stream.
+void EncodeThroughCarry(TCustomFFmpegOpt& task, AVFormatContext* muxer, OutputStream& ost,
+                        OutputStream& owner, AVCodecContext* enc, const AVFrame* frame) {
+    const int frame_size = enc->frame_size;
+    if (!owner.join_carry) {
+        FramePtr carry(ff.av_frame_alloc());
+        if (!carry) {
+            task.RaiseError("av_mallocz() failed");
+        }
+        carry->format = frame->format;
+        carry->sample_rate = frame->sample_rate;
+        carry->nb_samples = frame_size;
+        if (ff.av_channel_layout_copy(&carry->ch_layout, &frame->ch_layout) < 0 ||
+            ff.av_frame_get_buffer(carry.get(), 0) < 0) {
+            task.RaiseError("av_mallocz() failed");
+        }
+        owner.join_carry = std::move(carry);
+        owner.join_carry_samples = 0;
+    }
+    AVFrame* carry = owner.join_carry.get();
+    int offset = 0;
+    int remaining = frame->nb_samples;
+    while (remaining > 0) {
+        // The encoder may still hold the previous frame's buffer.
+        carry->nb_samples = frame_size;
+        if (ff.av_frame_make_writable(carry) < 0) {
+            task.RaiseError("av_mallocz() failed");
+        }
+        const int take = std::min(remaining, frame_size - owner.join_carry_samples);
+        ff.av_samples_copy(carry->extended_data, frame->extended_data, owner.join_carry_samples,
+                           offset, take, frame->ch_layout.nb_channels,
+                           static_cast<AVSampleFormat>(frame->format));
+        owner.join_carry_samples += take;
+        offset += take;
+        remaining -= take;
+        if (owner.join_carry_samples == frame_size) {
+            SendCarriedSamples(task, muxer, ost, owner, enc);
+        }
+    }
+    const bool last_input =
+        task.JoinIndex + 1 >= static_cast<std::int32_t>(task.input_files.size());
+    if (frame->nb_samples < frame_size && last_input && owner.join_carry_samples > 0) {
+        SendCarriedSamples(task, muxer, ost, owner, enc);
+    }
+}
+
 }  // namespace
+
+bool CarriesAudioAcrossJoin(const TCustomFFmpegOpt& task, const AVCodecContext* enc) {
+    return task.Joined && enc != nullptr && enc->codec != nullptr &&
+           enc->codec_type == AVMEDIA_TYPE_AUDIO && enc->frame_size > 1 &&
+           (enc->codec->capabilities & AV_CODEC_CAP_VARIABLE_FRAME_SIZE) == 0;
+}
 
 void encode_video_frame(TCustomFFmpegOpt& task, AVFormatContext* muxer, OutputStream& ost,
                         AVFrame* frame) {
@@ -262,6 +332,15 @@ void encode_audio_frame(TCustomFFmpegOpt& task, AVFormatContext* muxer, OutputSt
     if (!within_recording_time(task, ost)) {
         return;
     }
+    if (CarriesAudioAcrossJoin(task, enc)) {
+        OutputStream& owner = StreamOwner(task, ost);
+        const bool last_input =
+            task.JoinIndex + 1 >= static_cast<std::int32_t>(task.input_files.size());
+        if (owner.join_carry || (frame->nb_samples < enc->frame_size && !last_input)) {
+            EncodeThroughCarry(task, muxer, ost, owner, enc, frame);
+            return;
+        }
+    }
     if (frame->pts == kNoTimestamp || task.audio_sync_method < 0) {
         frame->pts = ost.output_counter;
     }
@@ -334,6 +413,10 @@ void encode_subtitle(TCustomFFmpegOpt& task, AVFormatContext* muxer, OutputStrea
 }
 
 void drain_encoders(TCustomFFmpegOpt& task) {
+    DrainEncoders(task, false);
+}
+
+void DrainEncoders(TCustomFFmpegOpt& task, bool keep_joined_audio) {
     for (std::int64_t i = task.FirstActiveStream; i <= task.LastActiveStream; ++i) {
         if (i < 0 || i >= static_cast<std::int64_t>(task.output_streams.size())) {
             continue;
@@ -357,9 +440,15 @@ void drain_encoders(TCustomFFmpegOpt& task) {
         if (type == AVMEDIA_TYPE_AUDIO && enc->frame_size <= 1) {
             continue;
         }
+        if (keep_joined_audio && CarriesAudioAcrossJoin(task, enc)) {
+            continue;  // runs on into the next joined input
+        }
         const char* kind = type == AVMEDIA_TYPE_VIDEO ? "Video" : "Audio";
         OutputStream& owner = StreamOwner(task, ost);
         AVFormatContext* muxer = MuxerOf(task, ost);
+        if (owner.join_carry_samples > 0) {
+            SendCarriedSamples(task, muxer, ost, owner, enc);
+        }
         const int sent = ff.avcodec_send_frame(enc, nullptr);
         if (sent < 0 && sent != AVERROR_EOF) {
             task.RaiseErrorFmt("%s encoding failed", kind);

@@ -319,6 +319,9 @@ void reopen_shared_encoders(TCustomFFmpegOpt& task) {
         if (ost.encoder == nullptr || enc == nullptr) {
             task.RaiseError("Assertion ost->enc failed");
         }
+        if (CarriesAudioAcrossJoin(task, enc)) {
+            continue;  // never drained at a switch, so never reopened
+        }
         // Closing frees the context's option-held fields; the channel layout
         // is one of them and must survive for the next opening.
         AVChannelLayout layout{};
@@ -418,7 +421,7 @@ void switch_joined_input(TCustomFFmpegOpt& task, int file_index) {
         }
     });
 
-    drain_encoders(task);
+    DrainEncoders(task, true);
     ++task.JoinIndex;
     set_active_streams(task);
     reopen_shared_encoders(task);
@@ -446,6 +449,13 @@ void switch_joined_input(TCustomFFmpegOpt& task, int file_index) {
         if (owner.mux_end_pts != kNoTimestamp) {
             reached = std::max(
                 reached, static_cast<double>(owner.mux_end_pts) * av_q2d(ost.stream->time_base));
+        }
+        // An encoder that runs on still holds samples it was given: the
+        // group reached as far as its sample position.
+        const AVCodecContext* enc = owner.codec_ctx.get();
+        if (CarriesAudioAcrossJoin(task, enc)) {
+            reached =
+                std::max(reached, static_cast<double>(ost.output_counter) * av_q2d(enc->time_base));
         }
         ost.join_done = 1;
     }

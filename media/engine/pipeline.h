@@ -136,6 +136,16 @@ void encode_subtitle(TCustomFFmpegOpt& task, AVFormatContext* muxer, OutputStrea
 // Drains, once each, the encoders of the active output streams.
 void drain_encoders(TCustomFFmpegOpt& task);
 
+// As drain_encoders; with `keep_joined_audio` the fixed-frame-size audio
+// encoders of a joined task are left running (see CarriesAudioAcrossJoin).
+void DrainEncoders(TCustomFFmpegOpt& task, bool keep_joined_audio);
+
+// True for the audio encoders of a joined task that take whole frames only:
+// they run on from one joined input to the next, and the samples that do not
+// fill a frame at the end of an input wait for the next input, so that the
+// joined audio has no gap and no padding between the inputs.
+bool CarriesAudioAcrossJoin(const TCustomFFmpegOpt& task, const AVCodecContext* enc);
+
 // Video synchronisation decision for one filtered frame: how often it is
 // written and where the output frame counter goes. Methods: 0 passthrough,
 // 1 constant rate, 2 variable rate, 255 drop; -1 (automatic) must be

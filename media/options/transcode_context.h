@@ -348,6 +348,16 @@ struct OutputStream {
     std::int64_t last_dts = kNoTimestamp;
     std::int32_t encoder_opened = 0;
     std::int32_t encoder_closed = 0;
+    // The encoder's statistics of its latest coded picture (the quality side
+    // data of its packets): quality in lambda units, picture type, squared
+    // error per plane, and the errors summed over the run for the final PSNR.
+    struct CodedPicture {
+        bool present = false;
+        std::int32_t quality = 0;
+        std::int32_t picture_type = 0;
+        std::array<std::uint64_t, 4> error{};
+        std::array<std::uint64_t, 4> error_sum{};
+    } coded_picture;
     // Engine data path, kept on the stream that owns the muxer stream (the
     // first group of a join): the last dts handed to the muxer and the end
     // of the latest packet written (pts + duration), both in the muxer
@@ -357,6 +367,10 @@ struct OutputStream {
     std::int64_t mux_end_pts = kNoTimestamp;
     // The bitstream filter chain was initialised with the stream's parameters.
     std::int32_t bitstream_filters_ready = 0;
+    // Joined task, fixed-size audio encoder: samples that wait for the next
+    // joined input to fill a whole encoder frame (owner stream only).
+    FramePtr join_carry;
+    std::int32_t join_carry_samples = 0;
 };
 
 struct InputFilter {
@@ -428,6 +442,8 @@ public:
     std::int32_t intra_dc_precision = 8;
     std::int32_t compute_psnr = 0;
     IOContextPtr progress_output;
+    // The -vstats file, opened on the first video statistics line.
+    StdioFilePtr vstats_output;
     // Written by -isync, which is kept for compatibility and does nothing.
     std::int32_t isync = 0;
 
