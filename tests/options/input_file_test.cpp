@@ -166,8 +166,11 @@ TEST_F(InputFileTest, ForcedDecodersApplyToTheirStreamType) {
     EXPECT_EQ(task_.input_files[1]->ctx->audio_codec_id, AV_CODEC_ID_MP3);
     EXPECT_EQ(task_.input_files[1]->ctx->video_codec_id, AV_CODEC_ID_NONE);
 
-    // A codec descriptor's name finds the registered decoder, logged as a match.
-    ASSERT_EQ(Open(media().video_audio, "-c:v mpeg4"), 2) << task_.LastError;
+    // A codec descriptor's name finds the decoder registered for it, logged
+    // as a match.
+    ASSERT_EQ(Open(media().video_audio, "-c:s dvd_subtitle"), 2) << task_.LastError;
+    EXPECT_EQ(task_.input_files[2]->ctx->subtitle_codec_id, AV_CODEC_ID_DVD_SUBTITLE);
+    EXPECT_TRUE(log_.Has(llVerbose, "Matched decoder \"dvdsub\" for codec \"dvd_subtitle\"."));
     EXPECT_STREQ(Stream(2, 0).decoder->name, "mpeg4");
 }
 
