@@ -229,10 +229,9 @@ TEST_F(InputFileTest, TimeStampOffsetOptions) {
         bool copyts_offset;  // ts_offset is input_ts_offset alone
     };
     const std::vector<Case> cases = {
-        {"-itsoffset 2", 2'000'000, false},
-        {"-itsoffset 2 -ss 1", 1'000'000, false},
-        {"-itsoffset_microsecond 500", 500, false},
-        {"-copyts -itsoffset 2 -ss 1", 2'000'000, true},
+        {"-itsoffset 2", 2'000'000, false},         {"-itsoffset 2 -ss 1", 1'000'000, false},
+        {"-itsoffset_microsecond 500", 500, false}, {"-copyts -itsoffset 2 -ss 1", 2'000'000, true},
+        {"-TimeStart 1.5", -1'500'000, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.options);
@@ -249,6 +248,17 @@ TEST_F(InputFileTest, TimeStampOffsetOptions) {
                                                   : c.offset_without_own_start - own_start);
         ReleaseOptionsContext(task, ctx);
     }
+}
+
+TEST_F(InputFileTest, InputWithoutStreamsStillGetsItsFile) {
+    ASSERT_EQ(Open(media().video_audio), 0) << task_.LastError;
+    const std::filesystem::path metadata = media().dir / "only-metadata.txt";
+    InputMedia::WriteFile(metadata, ";FFMETADATA1\ntitle=No streams here\n");
+    ASSERT_EQ(Open(metadata, "-f ffmetadata"), 1) << task_.LastError;
+    const InputFile& file = *task_.input_files[1];
+    EXPECT_EQ(file.stream_count, 0);
+    EXPECT_EQ(file.first_stream, 2);
+    EXPECT_EQ(task_.input_streams.size(), 2u);
 }
 
 TEST_F(InputFileTest, InputDurationIsTheLongestInput) {
