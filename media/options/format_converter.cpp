@@ -133,8 +133,12 @@ bool TFormatConverter::PictureToBitmap(uint8_t* const data[], const int linesize
         std::copy(std::begin(buffer_data_), std::end(buffer_data_), current_data_);
         std::copy(std::begin(buffer_linesize_), std::end(buffer_linesize_), current_linesize_);
     } else {
-        std::copy(data, data + AV_NUM_DATA_POINTERS, current_data_);
-        std::copy(linesize, linesize + AV_NUM_DATA_POINTERS, current_linesize_);
+        // The bitmap formats are packed: the picture is its first plane. The
+        // caller's arrays may hold only the four planes av_image_alloc gives.
+        std::fill(std::begin(current_data_), std::end(current_data_), nullptr);
+        std::fill(std::begin(current_linesize_), std::end(current_linesize_), 0);
+        current_data_[0] = data[0];
+        current_linesize_[0] = linesize[0];
     }
     width_ = width;
     height_ = height;

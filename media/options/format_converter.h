@@ -37,6 +37,7 @@ public:
     // Makes `picture` (pix_fmt, width x height) the current picture in the
     // bitmap's format, converting when needed; copies it into the bitmap when
     // `copy`. False with LastErrorText when no scaler context can be made.
+    // data and linesize need hold the planes of pix_fmt, at least four.
     bool PictureToBitmap(uint8_t* const data[], const int linesize[], AVPixelFormat pix_fmt,
                          bool copy, int height, int width);
     bool PictureToBitmap(AVFrame* frame, bool copy);

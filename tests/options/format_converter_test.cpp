@@ -124,6 +124,12 @@ TEST_F(FormatConverterTest, PictureInTheBitmapsLayoutIsUsedInPlace) {
     converter.Bitmap().ScanLine(2)[5] = 0xAB;
     converter.CopyFromBitmap();
     EXPECT_EQ(bgra->data[0][2 * bgra->linesize[0] + 5], 0xAB);
+    // Plane arrays of four, as av_image_alloc fills them, are enough.
+    std::uint8_t* const planes[4] = {bgra->data[0], nullptr, nullptr, nullptr};
+    const int line_sizes[4] = {bgra->linesize[0], 0, 0, 0};
+    ASSERT_TRUE(converter.PictureToBitmap(planes, line_sizes, AV_PIX_FMT_BGRA, true, 48, 64));
+    EXPECT_EQ(converter.CurrentPictureData(), bgra->data[0]);
+    EXPECT_EQ(converter.Bitmap().ScanLine(2)[5], 0xAB);
 
     // An odd width is converted even in the bitmap's own format.
     const Frame odd = MakeFrame(AV_PIX_FMT_BGRA, 641, 480);
