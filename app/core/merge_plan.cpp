@@ -1,6 +1,7 @@
 #include "app/core/merge_plan.h"
 
 #include <filesystem>
+#include <limits>
 
 #include "app/core/choice_lists.h"
 #include "app/core/format_presets.h"
@@ -151,9 +152,14 @@ std::optional<TJoinOutput> BuildJoinOutputOptions(std::int64_t videoDuration,
     if (audioDurations.empty()) {
         return std::nullopt;
     }
+    // Saturating: a damaged file may report a duration near the 64-bit limit.
     std::int64_t total = 0;
     for (const std::int64_t duration : audioDurations) {
-        total += duration > 0 ? duration : 0;
+        if (duration > 0) {
+            total = duration > std::numeric_limits<std::int64_t>::max() - total
+                        ? std::numeric_limits<std::int64_t>::max()
+                        : total + duration;
+        }
     }
     const bool longerThanVideo = videoDuration >= 0 && total > videoDuration;
     const bool several = audioDurations.size() > 1;

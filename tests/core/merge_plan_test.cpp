@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <limits>
 #include <optional>
 #include <set>
 #include <sstream>
@@ -222,6 +223,11 @@ TEST(MergePlan, JoinDecision) {
          true},
         {"unknown audio length counts as zero", video, {-1}, std::nullopt, false},
         {"unknown and long audio", video, {-1, 300 * kSecond}, " -t 200" + tail, true},
+        {"absurd lengths do not wrap the total",
+         video,
+         {std::numeric_limits<std::int64_t>::max(), std::numeric_limits<std::int64_t>::max()},
+         " -t 200" + tail,
+         true},
     };
     for (const auto& c : cases) {
         const auto join = BuildJoinOutputOptions(c.video, c.audio);
