@@ -29,6 +29,8 @@ TCustomFFmpeg::TCustomFFmpeg() {
 }
 
 TCustomFFmpeg::~TCustomFFmpeg() {
+    // A running worker is stopped and waited for before anything is freed.
+    EndTaskThreads();
     AbortRequested = true;
     try {
         Cleanup();
@@ -51,33 +53,6 @@ std::uint8_t TCustomFFmpeg::PreviewFlags() const {
 bool TCustomFFmpeg::PreviewFlagsChanged() const {
     const std::lock_guard<std::mutex> guard(PreviewLock());
     return preview_flags_changed_;
-}
-
-void TCustomFFmpeg::Start() {
-    if (running_ || terminated_) {
-        return;
-    }
-    const char* missing = nullptr;
-    if (output_files.empty()) {
-        missing = "At least one output file must be specified";
-    } else if (input_files.empty()) {
-        missing = "At least one input file must be specified";
-    }
-    if (missing != nullptr) {
-        try {
-            Cleanup();
-        } catch (const std::exception& error) {
-            Log(this, llQuiet, error.what());
-        }
-        RecordError(missing);
-        DeliverTermination();
-        return;
-    }
-    running_ = true;
-    AbortRequested = false;
-    finished_ = false;
-    terminated_ = false;
-    Run();
 }
 
 void TCustomFFmpeg::RecordError(const std::string& message) {
@@ -109,14 +84,6 @@ void TCustomFFmpeg::Run() {
     // library log hook adds no text for it.
     const char* no_text = nullptr;
     ff.av_log(nullptr, AV_LOG_QUIET, "%s", no_text);
-}
-
-void TCustomFFmpeg::DeliverTermination() {
-    running_ = false;
-    terminated_ = true;
-    if (TerminateCallback) {
-        TerminateCallback(*this);
-    }
 }
 
 void TCustomFFmpeg::CloseOpenedEncoders() {
@@ -176,12 +143,22 @@ void TCustomFFmpeg::run_transcoding() {
 
     JoinIndex = 0;
     set_active_streams(*this);
+    const std::int64_t timer_start = ProgressClockMicroseconds();
     while (!AbortRequested) {
+        // Paused tasks are held here, between two steps, where no lock is held.
+        WaitWhilePaused();
+        if (AbortRequested) {
+            break;
+        }
+        const std::int64_t cur_time = ProgressClockMicroseconds();
         if (!output_still_needed()) {
             Log(this, llVerbose, "No more output streams to write to, finishing.");
             break;
         }
         const int result = run_step();
+        if (result >= 0) {
+            report_progress(JoinIndex, false, cur_time, timer_start);
+        }
         if (result >= 0 || result == AVERROR_EOF || result == AVERROR(EAGAIN)) {
             if (result == AVERROR_EOF) {
                 break;
@@ -210,6 +187,7 @@ void TCustomFFmpeg::run_transcoding() {
             ff.av_write_trailer(oc);
         }
     }
+    report_progress(-1, true, ProgressClockMicroseconds(), timer_start);
 
     const std::size_t owners = OwningOutputStreamCount();
     for (std::size_t i = 0; i < owners; ++i) {

@@ -7,10 +7,14 @@
 // own worker thread, pausing and stopping from another thread come on top.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
+#include "media/engine/progress.h"
+#include "media/engine/task_thread.h"
 #include "media/options/bitmap.h"
 #include "media/options/transcode_context.h"
 
@@ -64,6 +68,47 @@ public:
     // Called with the task when it has terminated, on the thread that ran it.
     TTerminateCallback TerminateCallback;
 
+    // --- Running on a worker thread, stopping, pausing (task_thread.cpp).
+    // The caller's thread controls the task; the worker runs it.
+
+    // With use_thread: returns the task's new worker, suspended (its Resume
+    // lets it run). Without: runs the task as Start() does. Null when the
+    // task ran on the caller's thread, is running, has terminated, or ended
+    // at once for lack of files.
+    TConvertThread* Start(bool use_thread, TThreadPriority priority);
+    // Asks the task to stop; the loop ends at its next check and the output
+    // is still finished with its trailer. With wait, returns once the worker
+    // has left Run (see WaitPumping for waits on the main thread).
+    void Stop(bool wait);
+    // Stops a running task; gives a task that never ran its termination
+    // notice (Finished and HasError false) on a thread of its own. With wait,
+    // returns once the notice was delivered.
+    void Cancel(bool wait);
+    // Hold and release the worker between two loop steps.
+    void Pause();
+    void Resume();
+    bool Paused() const;
+    // The loop's pause point: returns at once unless the worker is held, and
+    // as soon as it is released or a stop is requested.
+    void WaitWhilePaused();
+
+    // --- Progress (progress.cpp).
+    // Called on the task's thread with the progress of the run.
+    TProgressCallback ProgressCallback;
+    // Least time between two progress reports, microseconds.
+    std::int64_t ProgressInterval = 500000;
+    // Time of the latest report, -1 before the first call.
+    std::int64_t LastReportTime = -1;
+    // Output time of the latest report; kept while no stream has a time.
+    std::int64_t LastReportedDuration = 0;
+    // How many pictures were coded at each quantiser (-qphist).
+    std::array<std::int32_t, 52> QpHistogram{};
+    // Reports the progress: called by the loop after each successful step
+    // (not is_last) and once at its end with file index -1 (is_last). Times
+    // in microseconds.
+    void report_progress(int file_index, bool is_last, std::int64_t cur_time,
+                         std::int64_t timer_start);
+
     // --- Hook slots and preview state.
     TAudioHook AudioInputHook;
     TAudioHook AudioOutputHook;
@@ -107,7 +152,15 @@ public:
     void free_context();
 
 private:
+    friend class TConvertThread;
+    friend class TDoTerminateThread;
+    // The thread and hold state, shared with the task's threads.
+    std::shared_ptr<TTaskControl> control_ = MakeTaskControl();
+
     void DeliverTermination();
+    // Stops the worker and waits for it and for a notice on its way; the
+    // destructor's first step.
+    void EndTaskThreads();
     // Logs a failure of the run and keeps it as the task's error.
     void RecordError(const std::string& message);
     void CloseOpenedEncoders();

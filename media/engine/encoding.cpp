@@ -7,6 +7,8 @@
 #include <string>
 
 #include "media/engine/pipeline.h"
+#include "media/engine/progress.h"
+#include "media/engine/video_stats.h"
 #include "media/options/error_text.h"
 
 namespace tavrin {
@@ -138,8 +140,13 @@ void WriteVideoPackets(TCustomFFmpegOpt& task, AVFormatContext* muxer, OutputStr
                          "pkt_dts_time:%s",
                          *packet, ost.stream->time_base);
         task.video_size += packet->size;
+        const int frame_size = packet->size;
+        note_coded_picture(ost, *packet);
         mux_packet(task, muxer, packet, ost);
         WritePassLog(owner, enc);
+        if (!task.vstats_file.empty()) {
+            write_video_stats(task, ost, frame_size);
+        }
     }
 }
 
@@ -462,8 +469,10 @@ void DrainEncoders(TCustomFFmpegOpt& task, bool keep_joined_audio) {
             if (result < 0) {
                 task.RaiseErrorFmt("%s encoding failed", kind);
             }
+            const int frame_size = packet->size;
             if (type == AVMEDIA_TYPE_VIDEO) {
                 task.video_size += packet->size;
+                note_coded_picture(ost, *packet);
             } else {
                 task.audio_size += packet->size;
             }
@@ -471,6 +480,9 @@ void DrainEncoders(TCustomFFmpegOpt& task, bool keep_joined_audio) {
             RescaleEncodedStamps(packet, enc->time_base, ost.stream->time_base);
             KeepJoinedStampsIncreasing(task, ost, enc, packet);
             mux_packet(task, muxer, packet, ost);
+            if (type == AVMEDIA_TYPE_VIDEO && !task.vstats_file.empty()) {
+                write_video_stats(task, ost, frame_size);
+            }
         }
     }
 }

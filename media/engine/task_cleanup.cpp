@@ -54,6 +54,7 @@ void TCustomFFmpeg::free_context() {
     output_streams.clear();
     input_files.clear();
     input_streams.clear();
+    vstats_output.reset();
 }
 
 }  // namespace tavrin

@@ -121,10 +121,18 @@ int WriteInterruptCallback(void* opaque) {
     return static_cast<const TCustomFFmpegOpt*>(opaque)->CheckWriteInterrupt();
 }
 
-// The shared body of both checks.
+// A stop request must not break the writes that finish the file after it
+// (the encoders' last packets, the trailer): it breaks a write only once that
+// write has been blocked this long, as on a stalled network output.
+constexpr std::int64_t kStopBreaksWriteAfter = 1000000;
+
+// The shared body of both checks; a stop breaks a write only after
+// `stop_grace` microseconds of it.
 int CheckInterrupt(const TCustomFFmpegOpt& task, std::int64_t start_time, std::int32_t timeout,
-                   const char* timeout_text) {
-    if (task.AbortRequested.load(std::memory_order_relaxed)) {
+                   const char* timeout_text, std::int64_t stop_grace = 0) {
+    if (task.AbortRequested.load(std::memory_order_relaxed) &&
+        (stop_grace == 0 ||
+         (start_time != INT64_MAX && WallClockMicroseconds() - start_time > stop_grace))) {
         Log(&task, llInfo, "reading/writing broken");
         return 1;
     }
@@ -174,7 +182,7 @@ int TCustomFFmpegOpt::CheckReadInterrupt() const {
 int TCustomFFmpegOpt::CheckWriteInterrupt() const {
     return CheckInterrupt(*this, WriteStartTime.load(std::memory_order_relaxed),
                           WriteTimeout.load(std::memory_order_relaxed),
-                          "connecting/writing timeout");
+                          "connecting/writing timeout", kStopBreaksWriteAfter);
 }
 
 void TCustomFFmpegOpt::ArmReadTimer() {

@@ -98,7 +98,8 @@ struct InterruptCase {
 TEST_F(TranscodeContextTest, InterruptChecksAbortOnStopAndTimeout) {
     const InterruptCase cases[] = {
         {"idle", false, -1, 30000, 0, ""},
-        {"stop requested", true, -1, 30000, 1, "reading/writing broken"},
+        // A write breaks on a stop only once it has been blocked a second.
+        {"stop requested", true, 2'000'000, 30000, 1, "reading/writing broken"},
         {"stop wins over time-out", true, 60'000'000, 1, 1, "reading/writing broken"},
         {"within the time-out", false, 1'000'000, 30000, 0, ""},
         {"past the time-out", false, 2'000'000, 1000, 1, "connecting/reading timeout"},
