@@ -38,3 +38,6 @@ echo "== AddressSanitizer + UndefinedBehaviorSanitizer build =="
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 run_suite build/asan -DCMAKE_BUILD_TYPE=Debug -DTAVRIN_SANITIZE=ON
+
+echo "== ThreadSanitizer build of the engine's thread tests =="
+scripts/tsan.sh build/tsan
