@@ -45,20 +45,16 @@ TFormatConverter::TFormatConverter() {
     Reset();
 }
 
-TFormatConverter::~TFormatConverter() {
-    FreeScalers();
-    if (buffer_ != nullptr && ff.av_free != nullptr) {
-        ff.av_free(buffer_);
+void TFormatConverter::BufferDeleter::operator()(uint8_t* buffer) const {
+    if (ff.av_free != nullptr) {
+        ff.av_free(buffer);
     }
 }
 
-void TFormatConverter::FreeScalers() {
+void TFormatConverter::ScalerDeleter::operator()(SwsContext* context) const {
     if (ff.sws_freeContext != nullptr) {
-        ff.sws_freeContext(to_bitmap_);
-        ff.sws_freeContext(from_bitmap_);
+        ff.sws_freeContext(context);
     }
-    to_bitmap_ = nullptr;
-    from_bitmap_ = nullptr;
 }
 
 void TFormatConverter::Reset() {
@@ -102,9 +98,9 @@ bool TFormatConverter::PictureToBitmap(uint8_t* const data[], const int linesize
             return false;
         }
         if (size > buffer_size_) {
-            ff.av_free(buffer_);
+            buffer_.reset();
             buffer_size_ = 0;
-            buffer_ = static_cast<uint8_t*>(ff.av_malloc(static_cast<size_t>(size)));
+            buffer_.reset(static_cast<uint8_t*>(ff.av_malloc(static_cast<size_t>(size))));
             if (buffer_ == nullptr) {
                 last_error_ = "Could not allocate the conversion buffer";
                 has_current_ = false;
@@ -112,22 +108,24 @@ bool TFormatConverter::PictureToBitmap(uint8_t* const data[], const int linesize
             }
             buffer_size_ = size;
         }
-        ff.av_image_fill_arrays(buffer_data_, buffer_linesize_, buffer_, pix_fmt_, width, height,
-                                kRowAlignment);
+        ff.av_image_fill_arrays(buffer_data_, buffer_linesize_, buffer_.get(), pix_fmt_, width,
+                                height, kRowAlignment);
         // The scaler aborts the process on formats it does not know, so
         // they are refused here.
         SwsContext* scaler = nullptr;
         if (ff.sws_isSupportedInput(pix_fmt) > 0) {
-            to_bitmap_ = ff.sws_getCachedContext(to_bitmap_, width, height, pix_fmt, width, height,
-                                                 pix_fmt_, sws_flags_, nullptr, nullptr, nullptr);
-            scaler = to_bitmap_;
+            // The cached call frees the old context whenever it makes another.
+            to_bitmap_.reset(ff.sws_getCachedContext(to_bitmap_.release(), width, height, pix_fmt,
+                                                     width, height, pix_fmt_, sws_flags_, nullptr,
+                                                     nullptr, nullptr));
+            scaler = to_bitmap_.get();
         }
         if (scaler == nullptr) {
             last_error_ = "Cannot initialize the toRGB conversion context";
             has_current_ = false;
             return false;
         }
-        ff.sws_scale(to_bitmap_, data, linesize, 0, height, buffer_data_, buffer_linesize_);
+        ff.sws_scale(scaler, data, linesize, 0, height, buffer_data_, buffer_linesize_);
         std::fill(std::begin(current_data_), std::end(current_data_), nullptr);
         std::fill(std::begin(current_linesize_), std::end(current_linesize_), 0);
         std::copy(std::begin(buffer_data_), std::end(buffer_data_), current_data_);
@@ -190,13 +188,14 @@ bool TFormatConverter::BitmapToPicture(uint8_t* const data[], const int linesize
         last_error_ = "Cannot initialize the fromRGB conversion context";
         return false;
     }
-    from_bitmap_ = ff.sws_getCachedContext(from_bitmap_, width_, height_, pix_fmt_, width, height,
-                                           pix_fmt, sws_flags_, nullptr, nullptr, nullptr);
+    from_bitmap_.reset(ff.sws_getCachedContext(from_bitmap_.release(), width_, height_, pix_fmt_,
+                                               width, height, pix_fmt, sws_flags_, nullptr, nullptr,
+                                               nullptr));
     if (from_bitmap_ == nullptr) {
         last_error_ = "Cannot initialize the fromRGB conversion context";
         return false;
     }
-    ff.sws_scale(from_bitmap_, current_data_, current_linesize_, 0, height_, data, linesize);
+    ff.sws_scale(from_bitmap_.get(), current_data_, current_linesize_, 0, height_, data, linesize);
     return true;
 }
 

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include "media/options/bitmap.h"
@@ -14,7 +15,6 @@ namespace tavrin {
 class TFormatConverter {
 public:
     TFormatConverter();
-    ~TFormatConverter();
     TFormatConverter(const TFormatConverter&) = delete;
     TFormatConverter& operator=(const TFormatConverter&) = delete;
 
@@ -55,8 +55,16 @@ public:
     bool HasCurrentPicture() const { return has_current_; }
 
 private:
+    // Both do nothing once the libraries are unloaded.
+    struct BufferDeleter {
+        void operator()(uint8_t* buffer) const;
+    };
+    struct ScalerDeleter {
+        void operator()(SwsContext* context) const;
+    };
+    using ScalerPtr = std::unique_ptr<SwsContext, ScalerDeleter>;
+
     void RequireCurrentPicture(const char* operation) const;
-    void FreeScalers();
 
     AVPixelFormat pix_fmt_ = AV_PIX_FMT_BGRA;
     int bits_pixel_ = 32;
@@ -65,7 +73,7 @@ private:
     // The picture described by the last PictureToBitmap.
     int width_ = 0;
     int height_ = 0;
-    uint8_t* buffer_ = nullptr;  // av_malloc'd conversion buffer
+    std::unique_ptr<uint8_t, BufferDeleter> buffer_;  // the conversion buffer
     int buffer_size_ = 0;
     uint8_t* buffer_data_[4] = {};
     int buffer_linesize_[4] = {};
@@ -73,8 +81,8 @@ private:
     uint8_t* current_data_[8] = {};
     int current_linesize_[8] = {};
     int sws_flags_ = SWS_BICUBIC;
-    SwsContext* to_bitmap_ = nullptr;
-    SwsContext* from_bitmap_ = nullptr;
+    ScalerPtr to_bitmap_;
+    ScalerPtr from_bitmap_;
     std::string last_error_;
 };
 
