@@ -195,27 +195,43 @@ int ApplyPresetFile(TCustomFFmpegOpt& task, OptionsContext* ctx, const std::stri
     return 0;
 }
 
+namespace {
+
+// Starts the parser's pending codec, format and audio-resampler sets empty
+// for one option, so that exactly what it stores can be moved into the
+// file's group; on leaving, what it stored is freed and the sets come back.
+class PendingSetsAside {
+public:
+    explicit PendingSetsAside(TFFOptions& options)
+        : options_(options),
+          codec_(std::exchange(options.codec_opts, nullptr)),
+          format_(std::exchange(options.format_opts, nullptr)),
+          swr_(std::exchange(options.swr_opts, nullptr)) {}
+    ~PendingSetsAside() {
+        ff.av_dict_free(&options_.codec_opts);
+        ff.av_dict_free(&options_.format_opts);
+        ff.av_dict_free(&options_.swr_opts);
+        options_.codec_opts = codec_;
+        options_.format_opts = format_;
+        options_.swr_opts = swr_;
+    }
+    PendingSetsAside(const PendingSetsAside&) = delete;
+    PendingSetsAside& operator=(const PendingSetsAside&) = delete;
+
+private:
+    TFFOptions& options_;
+    AVDictionary* codec_;
+    AVDictionary* format_;
+    AVDictionary* swr_;
+};
+
+}  // namespace
+
 int OptDefaultForFile(TCustomFFmpegOpt& task, OptionsContext& ctx, const std::string& name,
                       const std::string& value) {
     TFFOptions& options = task.Options();
-    // Start the pending codec, format and audio-resampler sets empty so that
-    // exactly what this option stores can be moved into the file's group.
-    AVDictionary* saved_codec = std::exchange(options.codec_opts, nullptr);
-    AVDictionary* saved_format = std::exchange(options.format_opts, nullptr);
-    AVDictionary* saved_swr = std::exchange(options.swr_opts, nullptr);
-
-    int result = 0;
-    try {
-        result = options.OptDefault(name, value);
-    } catch (...) {
-        ff.av_dict_free(&options.codec_opts);
-        ff.av_dict_free(&options.format_opts);
-        ff.av_dict_free(&options.swr_opts);
-        options.codec_opts = saved_codec;
-        options.format_opts = saved_format;
-        options.swr_opts = saved_swr;
-        throw;
-    }
+    const PendingSetsAside aside(options);
+    const int result = options.OptDefault(name, value);
 
     const bool stored_elsewhere = options.codec_opts != nullptr || options.format_opts != nullptr ||
                                   options.swr_opts != nullptr;
@@ -229,12 +245,6 @@ int OptDefaultForFile(TCustomFFmpegOpt& task, OptionsContext& ctx, const std::st
             ff.av_opt_set(group->sws_opts, name.c_str(), value.c_str(), 0);
         }
     }
-    ff.av_dict_free(&options.codec_opts);
-    ff.av_dict_free(&options.format_opts);
-    ff.av_dict_free(&options.swr_opts);
-    options.codec_opts = saved_codec;
-    options.format_opts = saved_format;
-    options.swr_opts = saved_swr;
     return result;
 }
 
