@@ -154,26 +154,23 @@ void StoreInField(void* destination, ValueKind kind, ConvertedValue&& converted)
     }
 }
 
-void StoreInSpecifier(SpecifierValue& item, ValueKind kind, ConvertedValue&& converted) {
+// Where an occurrence of a per-stream option keeps a value of the kind.
+void* SpecifierSlot(SpecifierValue& item, ValueKind kind) {
     switch (kind) {
         case ValueKind::kString:
-            item.str = std::move(converted.str);
-            break;
+            return &item.str;
         case ValueKind::kInt:
-            item.i = converted.i;
-            break;
+            return &item.i;
         case ValueKind::kInt64:
-            item.i64 = converted.i64;
-            break;
+            return &item.i64;
         case ValueKind::kFloat:
-            item.f = converted.f;
-            break;
+            return &item.f;
         case ValueKind::kDouble:
-            item.dbl = converted.dbl;
-            break;
+            return &item.dbl;
         case ValueKind::kNone:
             break;
     }
+    return nullptr;
 }
 
 int RunHandler(OptionsContext* ctx, const OptionEntry& entry, const std::string& name,
@@ -484,7 +481,7 @@ int WriteOption(OptionsContext* ctx, const OptionEntry* entry, const std::string
         SpecifierValue& item = list.back();
         const std::size_t colon = name.find(':');
         item.specifier = colon == std::string::npos ? std::string() : name.substr(colon + 1);
-        StoreInSpecifier(item, kind, std::move(converted));
+        StoreInField(SpecifierSlot(item, kind), kind, std::move(converted));
         return 0;
     }
     void* destination = in_context ? entry->field(ctx) : entry->global;
