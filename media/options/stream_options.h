@@ -16,8 +16,8 @@ int CheckStreamSpecifier(AVFormatContext* s, AVStream* st, const char* spec);
 // A new dictionary (owned by the caller, may be null when empty) with the
 // options that apply to the stream's encoder (output context) or decoder
 // (input context). `codec` may be null: the registered one for codec_id is
-// used then. Raises FFmpegException when options are given and no codec is
-// known for the stream.
+// used then. A stream without a known codec gets the options the generic
+// codec class knows. An invalid stream specifier in a key gives null.
 AVDictionary* FilterCodecOptions(const AVDictionary* opts, AVCodecID codec_id, AVFormatContext* s,
                                  AVStream* st, const AVCodec* codec);
 
