@@ -5,6 +5,7 @@
 
 #include "data_path_support.h"
 #include "media/engine/pipeline.h"
+#include "task_builder.h"
 
 namespace tavrin::testing {
 namespace {
@@ -124,6 +125,25 @@ TEST(MuxingTest, FrameLimitAppliesToPacketsThatAreNotEncodedVideo) {
         mux_packet(output.Task(), output.Muxer(), packet.get(), ost);
     }
     EXPECT_EQ(output.Finish().size(), 2u);
+}
+
+TEST(MuxingTest, FailingBitstreamFilterIsReportedAndThePacketStillWritten) {
+    EngineLog log;
+    MemoryOutput output(AVMEDIA_TYPE_AUDIO, AVRational{1, 8000});
+    OutputStream& ost = output.Stream();
+    // An H.264 filter on a PCM stream refuses to start.
+    AVBSFContext* bsf = nullptr;
+    ASSERT_GE(ff.av_bsf_alloc(ff.av_bsf_get_by_name("h264_mp4toannexb"), &bsf), 0);
+    ost.bitstream_filters.emplace_back(bsf);
+    for (const std::int64_t dts : {0, 160}) {
+        PacketPtr packet = Packet(dts, dts, true);
+        mux_packet(output.Task(), output.Muxer(), packet.get(), ost);
+    }
+    EXPECT_EQ(output.Finish().size(), 2u);
+    EXPECT_EQ(log.Count(llError,
+                        "Failed to open bitstream filter h264_mp4toannexb for stream 0 "
+                        "with codec copy"),
+              1);
 }
 
 TEST(MuxingTest, JoinedStampsKeepIncreasing) {
