@@ -2,12 +2,17 @@
 // ffmpeg option language. It builds one task the way the encoder component
 // does (each input opened with its options text, then the output), runs it
 // and prints the engine's log at the chosen level.
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <exception>
 #include <string>
 #include <vector>
 
 #include "app/cli/transcode_arguments.h"
+#include "app/cli/transcode_console.h"
 #include "media/engine/custom_ffmpeg.h"
 #include "media/options/input_file.h"
 #include "media/options/option_table.h"
@@ -34,21 +39,38 @@ constexpr char kUsage[] =
     "\n"
     "The media libraries are taken from the folder \"LibAV\" next to the program\n"
     "when it holds them, else from the system.\n"
+    "While it runs, the progress is shown on one updating line (one line per\n"
+    "report when standard error is not a terminal; -nostats shows only the\n"
+    "final one, -progress URL writes key=value reports). Ctrl-C or SIGTERM\n"
+    "stops the task: the output is finished properly with what was written.\n"
+    "\n"
     "Exit status: 0 when the task finished without error, 1 when it failed,\n"
-    "2 on a usage error or when the libraries cannot be loaded.\n";
+    "2 on a usage error or when the libraries cannot be loaded, 128 + the\n"
+    "signal number (130 for SIGINT, 143 for SIGTERM) when a signal stopped it.\n";
 
-// Prints each log line on standard error; library lines carry their own
-// line ends, component messages get one.
-void PrintLogLine(const void* /*sender*/, std::uint32_t /*thread*/, tavrin::TLogLevel level,
-                  const std::string& text) {
-    std::string line = text;
-    if (level <= tavrin::llError && !line.empty() && line.back() != '\n') {
-        line = std::string(tavrin::LogLevelName(level)) + ": " + line;
+// Runs the task on its worker while the main thread serves it and watches
+// for a stop signal. The signal number that stopped it, or 0.
+int RunUntilEnded(tavrin::TCustomFFmpeg& task) {
+    std::atomic<bool> ended{false};
+    task.TerminateCallback = [&ended](tavrin::TCustomFFmpeg&) {
+        ended = true;
+        tavrin::WakeMainThread();
+    };
+    tavrin::cli::InstallStopSignals();
+    if (tavrin::TConvertThread* worker = task.Start(true, tavrin::tpNormal)) {
+        worker->Resume();
     }
-    if (line.empty() || line.back() != '\n') {
-        line += '\n';
+    int stopped_by = 0;
+    while (!ended) {
+        tavrin::WaitForMessages(std::chrono::milliseconds(100));
+        if (stopped_by == 0 && tavrin::cli::StopSignal() != 0) {
+            stopped_by = tavrin::cli::StopSignal();
+            tavrin::Log(nullptr, tavrin::llWarning, "Stopping: finishing the output file...");
+            task.Stop(false);
+        }
     }
-    std::fputs(line.c_str(), stderr);
+    task.Stop(true);  // the worker has left the task
+    return stopped_by;
 }
 
 // Opens every input and then the output; false with the message printed.
@@ -107,7 +129,9 @@ int Run(int argc, char** argv) {
     tavrin::TREVaduzi logger;
     logger.SetTriggerEventInMainThread(false);
     logger.SetLogLevel(args->LogLevel);
-    logger.SetOnLog(PrintLogLine);
+    tavrin::cli::TranscodeConsole console(stderr, ::isatty(STDERR_FILENO) == 1);
+    logger.SetOnLog([&console](const void* sender, std::uint32_t, tavrin::TLogLevel level,
+                               const std::string& text) { console.Print(sender, level, text); });
 
     tavrin::TFFLoader& loader = tavrin::FFLoader();
     loader.SetLibraryPath(tavrin::DefaultLibraryFolder());
@@ -121,12 +145,18 @@ int Run(int argc, char** argv) {
     int status = 1;
     {
         tavrin::TCustomFFmpeg task;
+        console.SetStatusSender(&task);
         if (BuildTask(task, *args)) {
-            task.Start();
+            const int stopped_by = RunUntilEnded(task);
+            console.Finish();
             if (task.HasError()) {
                 std::fprintf(stderr, "tavrin-transcode: %s\n", task.ErrorMessage().c_str());
+                status = 1;
+            } else if (task.Finished()) {
+                status = 0;
+            } else {
+                status = stopped_by != 0 ? 128 + stopped_by : 1;
             }
-            status = task.Finished() && !task.HasError() ? 0 : 1;
         }
     }
     logger.SetOnLog(nullptr);
