@@ -25,8 +25,6 @@ public:
 
     // Resizing or changing the format keeps no pixel content.
     void SetSize(int width, int height);
-    void SetWidth(int width) { SetSize(width, height_); }
-    void SetHeight(int height) { SetSize(width_, height); }
     void SetPixelFormat(TBitmapPixelFormat format);
 
     // Row 0 is the top row. Requires 0 <= row < Height().
