@@ -1,0 +1,38 @@
+// The command line of tavrin-merge:
+//   tavrin-merge [--format NAME] [--size ENTRY] [--quality N | --no-quality]
+//                [--out FOLDER] [--dry-run] VIDEO AUDIO...
+// Options may come before or after the files; "--" ends the options.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tavrin::cli {
+
+struct MergeArguments {
+    std::string VideoFile;
+    std::vector<std::string> AudioFiles;
+    // Unset values come from the settings file.
+    std::optional<int> FormatIndex;   // position in the format list
+    std::optional<std::string> Size;  // frame-size entry as given, resolved per format
+    std::optional<int> QualityIndex;  // 0..10
+    std::optional<bool> UseQuality;   // --quality sets true, --no-quality false
+    std::optional<std::string> OutputFolder;
+    bool DryRun = false;
+    bool Help = false;
+};
+
+// The arguments after the program name; nullopt with the reason in `error`.
+std::optional<MergeArguments> ParseMergeArguments(const std::vector<std::string>& args,
+                                                  std::string& error);
+
+// Position of a format name (compared without case: "mp4", "WebM"), or -1.
+int FindFormatIndex(const std::string& name);
+
+// Position of a frame-size entry in the list of the format: the entry's full
+// text, the size before its first blank ("640x480") or "auto" for "Auto -
+// Original", all without case; -1 when the list has no such entry.
+int FindFrameSizeIndex(int formatIndex, const std::string& entry);
+
+}  // namespace tavrin::cli

@@ -1,0 +1,145 @@
+// The merge as a job object: the video and the ordered audio files are
+// inspected, the audio join task (when the plan wants one) and the final task
+// are built and run one after the other on the encoder component, each waited
+// for while the main thread keeps processing its messages, and the temporary
+// file is removed. The window and tavrin-merge run this same code; they see
+// it through the callbacks (log lines, busy and idle state, progress, task
+// errors).
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/core/merge_plan.h"
+#include "media/encoder/custom_encoder.h"
+#include "media/probe/ve_varazez.h"
+
+namespace tavrin {
+
+class TSettings;
+
+// Which task a progress report belongs to.
+enum class TMergeStage { Join, Final };
+
+struct TMergeJobCallbacks {
+    // One line of the window's log; an empty text is an empty line.
+    std::function<void(const std::string& line)> LogLine;
+    std::function<void()> SetBusy;
+    std::function<void()> SetIdle;
+    // percent = CurrentDuration * 100 div TotalDuration (0 while the total is
+    // unknown); not clamped.
+    std::function<void(TMergeStage stage, std::int64_t percent, const TProgressInfo& info)>
+        Progress;
+    // A task ended with an error: its message (the window shows a box).
+    std::function<void(const std::string& message)> ShowError;
+    // Stops the preview player and waits for it.
+    std::function<void()> StopPreview;
+    // A warning about the output folder (title, text).
+    std::function<void(const std::string& title, const std::string& text)> Warn;
+};
+
+struct TMergeSource {
+    std::string VideoFile;
+    std::vector<std::string> AudioFiles;  // in list order
+    TOutputChoices Choices;
+};
+
+enum class TMergeOutcome {
+    NotStarted,  // libraries or video could not be opened; nothing changed
+    Finished,    // the output file was written to its end
+    Stopped,     // Stop was asked for
+    Failed,      // a log line or a task error said why
+};
+
+struct TMergeResult {
+    TMergeOutcome Outcome = TMergeOutcome::NotStarted;
+    // The final task's output file, once it was set up ("" before that).
+    std::string OutputFile;
+    // Why the merge did not finish, when it is known.
+    std::string ErrorText;
+};
+
+// What a merge would do, without running it.
+struct TMergePreview {
+    TMergeRequest Request;
+    TMergePlan Plan;
+    std::string OutputFile;
+};
+
+class TMergeJob {
+public:
+    // Connects the encoder's progress and termination events to the job.
+    TMergeJob(TZOZovadod& encoder, TVEVarazez& decoder, TSettings& settings,
+              TMergeJobCallbacks callbacks);
+    // Detaches the encoder's events.
+    ~TMergeJob();
+    TMergeJob(const TMergeJob&) = delete;
+    TMergeJob& operator=(const TMergeJob&) = delete;
+
+    // Runs the whole merge on the calling (main) thread.
+    TMergeResult Merge(const TMergeSource& source);
+    // Asks the running merge to stop; its wait loop does the stopping. Only
+    // stores a flag: safe from any thread and from a signal handler.
+    void Stop() { stop_requested_ = true; }
+    bool StopRequested() const { return stop_requested_; }
+    // The temporary joined audio file of the current merge; "" without one.
+    const std::string& TempAudioFile() const { return temp_audio_file_; }
+
+    // Sets up and starts the audio join task; returns the temporary file, or
+    // "" when no join runs. False in `ok` when the merge must end (the reason
+    // was logged).
+    std::string BuildAudioJoinTask(const TMergeSource& source, bool& ok);
+
+    // The plan of a merge with the files' facts read from them; nothing runs
+    // and nothing is written. nullopt with the reason in errorText.
+    std::optional<TMergePreview> Preview(const TMergeSource& source, std::string& errorText);
+
+    // Detaches the encoder's events (the window does it when it closes).
+    void DetachEvents();
+
+private:
+    enum class WaitEnd { Done, Stopped };
+
+    bool EnsureLibraries(std::string& errorText);
+    // Waits while the encoder works, processing messages; stops the encoder
+    // when asked to.
+    WaitEnd WaitForRun();
+    void StopEncoder();
+    void Log(const std::string& line) const;
+    // An empty line, the text, an empty line.
+    void LogFailure(const std::string& text) const;
+    void SetIdle() const;
+    void RemoveTempAudioFile();
+    TMergeResult End(TMergeOutcome outcome, std::string errorText);
+    void OnProgress(const TProgressInfo& info);
+    void OnTerminate(const TTerminateInfo& info);
+    EncoderTest HasEncoder() const;
+    std::int64_t ProbeDuration(const std::string& file);
+
+    TZOZovadod& encoder_;
+    TVEVarazez& decoder_;
+    TSettings& settings_;
+    TMergeJobCallbacks callbacks_;
+
+    std::atomic<bool> stop_requested_{false};
+    std::string temp_audio_file_;
+    TMergeStage stage_ = TMergeStage::Join;
+    std::optional<TMergePlan> plan_;
+    int first_video_stream_ = -1;
+    std::int64_t video_duration_ = -1;
+    // What the termination notices of the current run said.
+    bool run_ended_ = false;
+    bool task_failed_ = false;
+    bool task_finished_ = false;
+    std::string task_error_;
+};
+
+// "merging" progress as a whole percentage: current * 100 div total in
+// 64-bit arithmetic, 0 while the total is unknown (0 or negative).
+std::int64_t MergeProgressPercent(std::int64_t currentDuration, std::int64_t totalDuration);
+
+}  // namespace tavrin
