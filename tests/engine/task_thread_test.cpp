@@ -149,6 +149,16 @@ TEST_F(TaskThreadTest, TaskWithoutFilesEndsOnTheCallersThread) {
     EXPECT_TRUE(log_.Has(llQuiet, "At least one output file must be specified"));
     empty.Cancel(true);  // already terminated: no second notice
     EXPECT_EQ(notices, 1);
+
+    // An output but no input.
+    TCustomFFmpeg no_input;
+    no_input.output_files.push_back(std::make_unique<OutputFile>());
+    int no_input_notices = 0;
+    no_input.TerminateCallback = [&](TCustomFFmpeg&) { ++no_input_notices; };
+    EXPECT_EQ(no_input.Start(true, tpNormal), nullptr);
+    EXPECT_EQ(no_input_notices, 1);
+    EXPECT_EQ(no_input.ErrorMessage(), "At least one input file must be specified");
+    EXPECT_TRUE(no_input.output_files.empty());  // cleaned up
 }
 
 TEST_F(TaskThreadTest, RunsToTheEndWithFinished) {
