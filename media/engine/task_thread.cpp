@@ -141,8 +141,10 @@ void TConvertThread::Body() {
     try {
         task_.Run();
     } catch (const std::exception& error) {
-        // Run catches its own failures; this only keeps the thread alive.
+        // Run catches its own failures; this only keeps the end signalled.
         Log(&task_, llQuiet, error.what());
+    } catch (...) {
+        Log(&task_, llQuiet, "Unknown error in the task's thread");
     }
     {
         const std::lock_guard<std::mutex> guard(control->mutex);
