@@ -14,6 +14,8 @@ packages=(
     libavcodec-dev libavformat-dev libavfilter-dev libavdevice-dev
     libavutil-dev libswresample-dev libswscale-dev ffmpeg
     libsdl2-dev
+    # /usr/bin/time: peak memory of the programs the benchmarks compare.
+    time
 )
 
 missing=()

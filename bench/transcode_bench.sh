@@ -1,0 +1,114 @@
+#!/usr/bin/env bash
+# Runs tavrin-transcode and the ffmpeg program on the same four tasks, in the
+# same run, on a generated 60 s 1280x720 30 fps H.264+AAC clip and three 30 s
+# MP3 files, and prints per task the median wall time and the median peak
+# resident memory of both and their ratios. Targets: wall ratio <= 1.05,
+# memory ratio <= 1.2.
+#
+#   bench/transcode_bench.sh [ROUNDS]    (BUILD=<build folder>, default build/release)
+#
+# Tasks: the merge application's final "MP4" and "MKV" tasks (video of the
+# clip, audio of the first MP3), the join of the three MP3 files cut to 60 s
+# (the ffmpeg program joins with its concat filter), and a stream copy of the
+# whole clip.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+rounds=${1:-3}
+build=${BUILD:-build/release}
+ours=$build/app/tavrin-transcode
+if [ ! -x "$ours" ]; then
+    cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+    cmake --build "$build" --target tavrin-transcode >/dev/null
+fi
+[ -x /usr/bin/time ] || { echo "/usr/bin/time is missing (scripts/setup.sh installs it)" >&2; exit 1; }
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+make_file() {
+    ffmpeg -nostdin -hide_banner -loglevel error -y "$@"
+}
+echo "generating the clip and three MP3 files in $work ..."
+make_file -f lavfi -i "testsrc2=size=1280x720:rate=30:duration=60" \
+    -f lavfi -i "sine=frequency=440:sample_rate=44100:duration=60" \
+    -c:v libx264 -preset veryfast -pix_fmt yuv420p -c:a aac -b:a 128k -shortest "$work/clip.mp4"
+for i in 1 2 3; do
+    make_file -f lavfi -i "sine=frequency=$((300 * i)):sample_rate=44100:duration=30" \
+        -c:a libmp3lame -b:a 128k "$work/tone$i.mp3"
+done
+
+clip=$work/clip.mp4
+tones=("$work/tone1.mp3" "$work/tone2.mp3" "$work/tone3.mp3")
+join_options="-t 60 -c:a libmp3lame -ac 2 -ab 128000 -ar 44100"
+
+# Arguments of each task for both programs (output name last).
+case_names=("MP4 final task" "MKV final task (libx264)" "join of 3 MP3 cut to 60 s" "stream copy")
+ours_args=(
+    "-i $clip -i ${tones[0]} -c:v mpeg4 -c:a aac -astrict experimental -map 0:0 -map 1:0 $work/ours.mp4"
+    "-i $clip -i ${tones[0]} -pix_fmt yuv420p -c:v libx264 -map 0:0 -map 1:0 $work/ours.mkv"
+    "-join -i ${tones[0]} -i ${tones[1]} -i ${tones[2]} $join_options $work/ours.mp3"
+    "-i $clip -c copy $work/ours-copy.mkv"
+)
+peer_args=(
+    "-i $clip -i ${tones[0]} -c:v mpeg4 -c:a aac -strict experimental -map 0:0 -map 1:0 $work/peer.mp4"
+    "-i $clip -i ${tones[0]} -pix_fmt yuv420p -c:v libx264 -map 0:0 -map 1:0 $work/peer.mkv"
+    "-i ${tones[0]} -i ${tones[1]} -i ${tones[2]} -filter_complex concat=n=3:v=0:a=1 $join_options $work/peer.mp3"
+    "-i $clip -c copy $work/peer-copy.mkv"
+)
+
+# Runs one program and appends "seconds kilobytes" to the given file.
+measure() {
+    local record=$1
+    shift
+    rm -f "$work"/ours* "$work"/peer*
+    /usr/bin/time -f "%e %M" -o "$work/last" "$@" >/dev/null 2>"$work/stderr" || {
+        echo "failed: $*" >&2
+        cat "$work/stderr" >&2
+        exit 1
+    }
+    cat "$work/last" >>"$record"
+}
+
+median() {  # column of a "seconds kilobytes" file
+    cut -d' ' -f"$2" "$1" | sort -g | awk '{ v[NR] = $1 } END {
+        if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
+
+printf "%-28s %10s %10s %7s %11s %11s %7s\n" "task" "ours s" "ffmpeg s" "wall" \
+    "ours MiB" "ffmpeg MiB" "memory"
+verdict=0
+for c in "${!case_names[@]}"; do
+    : >"$work/ours.rec"
+    : >"$work/peer.rec"
+    # Rounds alternate which program goes first so that neither profits from
+    # a warmer cache.
+    for round in $(seq 1 "$rounds"); do
+        if [ $((round % 2)) -eq 1 ]; then
+            # shellcheck disable=SC2086
+            measure "$work/ours.rec" "$ours" -loglevel error ${ours_args[$c]}
+            # shellcheck disable=SC2086
+            measure "$work/peer.rec" ffmpeg -nostdin -hide_banner -loglevel error -y ${peer_args[$c]}
+        else
+            # shellcheck disable=SC2086
+            measure "$work/peer.rec" ffmpeg -nostdin -hide_banner -loglevel error -y ${peer_args[$c]}
+            # shellcheck disable=SC2086
+            measure "$work/ours.rec" "$ours" -loglevel error ${ours_args[$c]}
+        fi
+    done
+    ow=$(median "$work/ours.rec" 1)
+    pw=$(median "$work/peer.rec" 1)
+    om=$(median "$work/ours.rec" 2)
+    pm=$(median "$work/peer.rec" 2)
+    line=$(awk -v name="${case_names[$c]}" -v ow="$ow" -v pw="$pw" -v om="$om" -v pm="$pm" 'BEGIN {
+        wall = pw > 0 ? ow / pw : 0
+        mem = pm > 0 ? om / pm : 0
+        flag = (wall <= 1.05 && mem <= 1.2) ? "" : "  ABOVE TARGET"
+        printf "%-28s %10.2f %10.2f %7.3f %11.1f %11.1f %7.3f%s\n", name, ow, pw, wall,
+               om / 1024, pm / 1024, mem, flag
+    }')
+    echo "$line"
+    case $line in *"ABOVE TARGET"*) verdict=1 ;; esac
+done
+echo "rounds: $rounds; ratios are ours / ffmpeg of the medians; targets: wall <= 1.05, memory <= 1.2"
+exit $verdict
