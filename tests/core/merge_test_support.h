@@ -1,0 +1,101 @@
+// Media of the merge tests: a video, songs with a tone of their own each,
+// and a way to tell which tone a written file plays at a given time.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "fixtures/media_fixtures.h"
+
+namespace tavrin::testing {
+
+// A video of `seconds` with a video and an audio stream (200 Hz).
+inline std::filesystem::path MakeMergeVideo(const TempDir& dir, const std::string& name,
+                                            double seconds, const std::string& size = "160x120") {
+    const auto path = dir / name;
+    RunFfmpeg("-f lavfi -i testsrc=size=" + size + ":rate=15:duration=" + std::to_string(seconds) +
+              " -f lavfi -i sine=frequency=200:duration=" + std::to_string(seconds) +
+              " -c:v mpeg4 -q:v 5 -c:a aac -shortest " + ShellQuote(path.string()));
+    return path;
+}
+
+// An MP3 song of one tone.
+inline std::filesystem::path MakeSong(const TempDir& dir, const std::string& name, double seconds,
+                                      int frequency) {
+    const auto path = dir / name;
+    RunFfmpeg("-f lavfi -i sine=frequency=" + std::to_string(frequency) +
+              ":sample_rate=44100:duration=" + std::to_string(seconds) +
+              " -c:a libmp3lame -b:a 64k " + ShellQuote(path.string()));
+    return path;
+}
+
+// The frequency of the tone the file's audio plays during half a second from
+// `at` seconds, from the zero crossings of its decoded samples; -1 when
+// nothing could be decoded.
+inline double ToneAt(const std::filesystem::path& file, double at) {
+    const std::filesystem::path raw = file.string() + ".window.raw";
+    const int status = RunCommand("ffmpeg -nostdin -v error -y -ss " + std::to_string(at) +
+                                  " -t 0.5 -i " + ShellQuote(file.string()) +
+                                  " -vn -ac 1 -ar 8000 -f s16le " + ShellQuote(raw.string()));
+    std::vector<std::int16_t> samples;
+    if (status == 0) {
+        if (std::FILE* in = std::fopen(raw.c_str(), "rb")) {
+            std::int16_t sample = 0;
+            while (std::fread(&sample, sizeof sample, 1, in) == 1) {
+                samples.push_back(sample);
+            }
+            std::fclose(in);
+        }
+    }
+    std::filesystem::remove(raw);
+    if (samples.size() < 800) {
+        return -1;
+    }
+    int crossings = 0;
+    for (std::size_t i = 1; i < samples.size(); ++i) {
+        crossings += (samples[i - 1] < 0) != (samples[i] < 0);
+    }
+    return crossings / 2.0 / (static_cast<double>(samples.size()) / 8000.0);
+}
+
+// Duration of the file's first stream of a type ("a" or "v"), seconds; -1
+// when ffprobe finds none.
+inline double StreamSeconds(const std::filesystem::path& file, const std::string& type) {
+    const std::string text =
+        RunFfprobe("-v error -select_streams " + type +
+                   ":0 -show_entries stream=duration -of csv=p=0 " + ShellQuote(file.string()));
+    try {
+        return std::stod(text);
+    } catch (const std::exception&) {
+        return -1;
+    }
+}
+
+inline std::string StreamCodec(const std::filesystem::path& file, const std::string& type) {
+    std::string text =
+        RunFfprobe("-v error -select_streams " + type +
+                   ":0 -show_entries stream=codec_name -of csv=p=0 " + ShellQuote(file.string()));
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) {
+        text.pop_back();
+    }
+    return text;
+}
+
+// The names of the files in a folder, sorted.
+inline std::vector<std::string> FolderEntries(const std::filesystem::path& folder) {
+    std::vector<std::string> names;
+    std::error_code error;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, error)) {
+        names.push_back(entry.path().filename().string());
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+}  // namespace tavrin::testing
