@@ -6,7 +6,9 @@
 #include <ctime>
 #include <memory>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "media/runtime/ff_api.h"
 #include "media/runtime/logger.h"
@@ -153,14 +155,21 @@ double UnixToLocalDateTime(std::int64_t seconds) {
 
 int ReadWholeFile(const std::string& name, std::vector<char>& buffer) {
     buffer.clear();
-    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(name.c_str(), "rb"),
-                                                               &std::fclose);
+    // Only a regular file is read. A folder opens on this platform but reads
+    // nothing, and a named pipe would block the open until a writer came;
+    // the open does not wait (regular files ignore O_NONBLOCK).
+    const int descriptor = ::open(name.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     struct stat info {};
-    // A folder opens on this platform but reads nothing: it counts as unreadable.
-    if (file == nullptr || (fstat(fileno(file.get()), &info) == 0 && S_ISDIR(info.st_mode))) {
+    const bool regular = descriptor >= 0 && fstat(descriptor, &info) == 0 && S_ISREG(info.st_mode);
+    std::FILE* const stream = regular ? fdopen(descriptor, "rb") : nullptr;
+    if (stream == nullptr) {
+        if (descriptor >= 0) {
+            ::close(descriptor);
+        }
         LogFmt(nullptr, llError, "Cannot read file \"%s\"\n", name.c_str());
         return -1;
     }
+    const std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(stream, &std::fclose);
     off_t size = -1;
     if (fseeko(file.get(), 0, SEEK_END) == 0) {
         size = ftello(file.get());

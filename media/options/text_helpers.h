@@ -65,7 +65,8 @@ std::vector<T>& GrowArray(std::vector<T>& array, std::size_t new_count) {
 
 // Reads a whole file into `buffer`, followed by a zero byte that
 // buffer.size() counts. 0, or a negative code with the reason logged:
-// -1 cannot open, -5 I/O error, -12 out of memory, AVERROR_EOF short read.
+// -1 cannot open or not a regular file, -5 I/O error, -12 out of memory,
+// AVERROR_EOF short read.
 int ReadWholeFile(const std::string& name, std::vector<char>& buffer);
 
 }  // namespace tavrin

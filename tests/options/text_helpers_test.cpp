@@ -1,9 +1,14 @@
 #include "media/options/text_helpers.h"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <future>
 #include <memory>
 #include <string>
 #include <vector>
@@ -78,6 +83,28 @@ TEST(TextHelpers, ReadWholeFile) {
     EXPECT_EQ(ReadWholeFile((dir / "missing.txt").string(), buffer), -1);
     EXPECT_TRUE(buffer.empty());
     EXPECT_EQ(ReadWholeFile(dir.path().string(), buffer), -1);  // a folder
+}
+
+// A named pipe without a writer is refused at once instead of blocking the
+// reading thread in its open.
+TEST(TextHelpers, ReadWholeFileRefusesAPipe) {
+    const testing::TempDir dir;
+    const std::string pipe = (dir / "stats.log").string();
+    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+    auto read = std::async(std::launch::async, [&pipe] {
+        std::vector<char> buffer;
+        return ReadWholeFile(pipe, buffer);
+    });
+    if (read.wait_for(std::chrono::seconds(10)) != std::future_status::ready) {
+        // Release the blocked open so that the test can end.
+        const int writer = open(pipe.c_str(), O_WRONLY | O_NONBLOCK);
+        if (writer >= 0) {
+            close(writer);
+        }
+        read.wait();
+        FAIL() << "reading a pipe blocked";
+    }
+    EXPECT_EQ(read.get(), -1);
 }
 
 // Runs with the zone set by a POSIX TZ text, then restores the old one.
