@@ -65,16 +65,39 @@ inline double ToneAt(const std::filesystem::path& file, double at) {
 }
 
 // Duration of the file's first stream of a type ("a" or "v"), seconds; -1
-// when ffprobe finds none.
+// when ffprobe finds none. Containers that keep no stream duration
+// (Matroska, WebM) give the end of the stream's last packet.
 inline double StreamSeconds(const std::filesystem::path& file, const std::string& type) {
-    const std::string text =
-        RunFfprobe("-v error -select_streams " + type +
-                   ":0 -show_entries stream=duration -of csv=p=0 " + ShellQuote(file.string()));
+    const std::string quoted = ShellQuote(file.string());
+    const std::string text = RunFfprobe("-v error -select_streams " + type +
+                                        ":0 -show_entries stream=duration -of csv=p=0 " + quoted);
     try {
         return std::stod(text);
     } catch (const std::exception&) {
-        return -1;
     }
+    const std::string packets = RunFfprobe("-v error -select_streams " + type +
+                                           ":0 -show_entries packet=pts_time,duration_time "
+                                           "-of csv=p=0 " +
+                                           quoted);
+    double end = -1;
+    std::size_t start = 0;
+    while (start < packets.size()) {
+        std::size_t stop = packets.find('\n', start);
+        if (stop == std::string::npos) {
+            stop = packets.size();
+        }
+        const std::string line = packets.substr(start, stop - start);
+        start = stop + 1;
+        const std::size_t comma = line.find(',');
+        try {
+            const double pts = std::stod(line.substr(0, comma));
+            const double duration =
+                comma == std::string::npos ? 0 : std::stod(line.substr(comma + 1));
+            end = std::max(end, pts + duration);
+        } catch (const std::exception&) {
+        }
+    }
+    return end;
 }
 
 inline std::string StreamCodec(const std::filesystem::path& file, const std::string& type) {
