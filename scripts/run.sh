@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, makes a small sample video and two audio
-# files, and runs the newest end-to-end program on them: the decoder component
-# behind tavrin-probe describes the files the merge would plan with.
+# Installs what is missing, builds, makes a small sample video and three audio
+# files, and runs the main job on them: tavrin-merge joins the songs, cuts
+# them to the video's length and writes the merged video into build/sample/out.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
@@ -21,8 +21,13 @@ make_sample video.mp4 -f lavfi -i testsrc=size=320x240:rate=25:duration=6 \
     -f lavfi -i sine=frequency=330:duration=6 -c:v mpeg4 -q:v 4 -c:a aac -shortest
 make_sample song-1.mp3 -f lavfi -i sine=frequency=440:duration=4 -c:a libmp3lame -b:a 128k
 make_sample song-2.wav -f lavfi -i sine=frequency=660:duration=4
+make_sample song-3.mp3 -f lavfi -i sine=frequency=880:duration=4 -c:a libmp3lame -b:a 128k
 
 echo "== libraries =="
 "$build/app/tavrin-probe" --versions
-echo "== sample media =="
-"$build/app/tavrin-probe" "$sample/video.mp4" "$sample/song-1.mp3" "$sample/song-2.wav"
+echo "== merge plan =="
+"$build/app/tavrin-merge" --dry-run --format MP4 --out "$sample/out" \
+    "$sample/video.mp4" "$sample/song-1.mp3" "$sample/song-2.wav" "$sample/song-3.mp3"
+echo "== merge =="
+"$build/app/tavrin-merge" --format MP4 --out "$sample/out" \
+    "$sample/video.mp4" "$sample/song-1.mp3" "$sample/song-2.wav" "$sample/song-3.mp3"

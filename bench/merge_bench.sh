@@ -1,0 +1,95 @@
+#!/usr/bin/env bash
+# Runs tavrin-merge --format MP4 and the ffmpeg program doing the same two
+# steps (the three songs joined and cut to the clip's 60 s into a temporary
+# MP3, then the final task with the MP4 options), in the same run, on a
+# generated 60 s 1280x720 30 fps H.264+AAC clip and three 30 s MP3 files, and
+# prints the median wall times and their ratio. Target: wall ratio <= 1.05.
+#
+#   bench/merge_bench.sh [ROUNDS]    (BUILD=<build folder>, default build/release)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+rounds=${1:-3}
+build=${BUILD:-build/release}
+ours=$build/app/tavrin-merge
+if [ ! -x "$ours" ]; then
+    cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+    cmake --build "$build" --target tavrin-merge >/dev/null
+fi
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+make_file() {
+    ffmpeg -nostdin -hide_banner -loglevel error -y "$@"
+}
+echo "generating the clip and three MP3 files in $work ..."
+make_file -f lavfi -i "testsrc2=size=1280x720:rate=30:duration=60" \
+    -f lavfi -i "sine=frequency=440:sample_rate=44100:duration=60" \
+    -c:v libx264 -preset veryfast -pix_fmt yuv420p -c:a aac -b:a 128k -shortest "$work/clip.mp4"
+for i in 1 2 3; do
+    make_file -f lavfi -i "sine=frequency=$((300 * i)):sample_rate=44100:duration=30" \
+        -c:a libmp3lame -b:a 128k "$work/tone$i.mp3"
+done
+clip=$work/clip.mp4
+out=$work/out
+mkdir -p "$out" "$work/home"
+
+run_ours() {
+    # Its own home: the user's settings are neither read nor changed.
+    HOME=$work/home XDG_CONFIG_HOME=$work/home/config "$ours" --format MP4 --size Auto \
+        --no-quality --out "$out" "$clip" "$work/tone1.mp3" "$work/tone2.mp3" "$work/tone3.mp3"
+}
+run_peer() {
+    ffmpeg -nostdin -hide_banner -loglevel error -y -i "$work/tone1.mp3" -i "$work/tone2.mp3" \
+        -i "$work/tone3.mp3" -filter_complex concat=n=3:v=0:a=1 \
+        -t 60 -c:a libmp3lame -ac 2 -ab 128000 -ar 44100 "$out/tempaudio-peer.mp3"
+    ffmpeg -nostdin -hide_banner -loglevel error -y -i "$clip" -i "$out/tempaudio-peer.mp3" \
+        -c:v mpeg4 -c:a aac -strict experimental -map 0:0 -map 1:0 "$out/merger-peer.mp4"
+    rm -f "$out/tempaudio-peer.mp3"
+}
+
+# Appends the wall seconds of one run to the given file.
+measure() {
+    local record=$1
+    shift
+    rm -rf "${out:?}"/*
+    local start end
+    start=$(date +%s.%N)
+    "$@" >/dev/null 2>"$work/stderr" || {
+        echo "failed: $*" >&2
+        cat "$work/stderr" >&2
+        exit 1
+    }
+    end=$(date +%s.%N)
+    awk -v s="$start" -v e="$end" 'BEGIN { print e - s }' >>"$record"
+}
+
+median() {
+    sort -g "$1" | awk '{ v[NR] = $1 } END {
+        if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}
+
+: >"$work/ours.rec"
+: >"$work/peer.rec"
+# Rounds alternate which program goes first so that neither profits from a
+# warmer cache.
+for round in $(seq 1 "$rounds"); do
+    if [ $((round % 2)) -eq 1 ]; then
+        measure "$work/ours.rec" run_ours
+        measure "$work/peer.rec" run_peer
+    else
+        measure "$work/peer.rec" run_peer
+        measure "$work/ours.rec" run_ours
+    fi
+done
+ow=$(median "$work/ours.rec")
+pw=$(median "$work/peer.rec")
+awk -v ow="$ow" -v pw="$pw" -v rounds="$rounds" 'BEGIN {
+    ratio = pw > 0 ? ow / pw : 0
+    printf "%-34s %10s %10s %7s\n", "task", "ours s", "ffmpeg s", "wall"
+    printf "%-34s %10.2f %10.2f %7.3f%s\n", "merge MP4 (join + final task)", ow, pw, ratio,
+           ratio <= 1.05 ? "" : "  ABOVE TARGET"
+    printf "rounds: %d; ratio is ours / ffmpeg of the medians; target: wall <= 1.05\n", rounds
+    exit ratio <= 1.05 ? 0 : 1
+}'
