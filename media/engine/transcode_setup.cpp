@@ -911,6 +911,22 @@ int transcode_init(TCustomFFmpeg& task) {
         }
     }
 
+    // Bitstream filters may change what the muxer is told about a stream,
+    // so their chains start before the headers are written.
+    if (failure.code == 0) {
+        for (std::size_t i = 0; i < owners; ++i) {
+            OutputStream& ost = *task.output_streams[i];
+            if (!ost.bitstream_filters.empty()) {
+                const int result = init_bitstream_filters(task, ost);
+                if (result < 0) {
+                    failure.code = result;
+                    failure.text = ErrorText("Could not initialize the bitstream filters", result);
+                    break;
+                }
+            }
+        }
+    }
+
     // Headers: a joined output has one muxer.
     if (failure.code == 0) {
         for (std::size_t i = 0; i < OwningFileCount(task); ++i) {

@@ -121,6 +121,15 @@ TEST_F(TranscodeSetupTest, StreamCopyTakesTheSourceParameters) {
     EXPECT_TRUE(log_.Has(llInfo, "  Stream #0:0 -> #0:0 (copy) (Video)"));
 }
 
+TEST_F(TranscodeSetupTest, BitstreamFiltersStartBeforeTheHeader) {
+    TCustomFFmpeg task;
+    ASSERT_TRUE(Build(task, "-vn -c:a copy -bsf:a null"));
+    ASSERT_EQ(task.output_streams[0]->bitstream_filters.size(), 1u);
+    ASSERT_EQ(transcode_init(task), 0) << task.LastError;
+    EXPECT_EQ(task.output_streams[0]->bitstream_filters_ready, 1);
+    EXPECT_EQ(task.output_streams[0]->bitstream_filters.size(), 1u);
+}
+
 TEST_F(TranscodeSetupTest, EncodingOpensEncodersAndMapsStreams) {
     TCustomFFmpeg task;
     ASSERT_TRUE(Build(task, "-c:v mpeg4 -c:a mp2"));
