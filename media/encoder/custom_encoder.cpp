@@ -82,6 +82,15 @@ TCustomEncoder::TCustomEncoder()
     : LibraryUser(EncoderLibs), decoder_(std::make_unique<TVEVarazez>()) {}
 
 TCustomEncoder::~TCustomEncoder() {
+    // From here on no event reaches the application. The handlers themselves
+    // are cleared only once no task thread can read them any more.
+    destroying_ = true;
+    tasks_left_ = 0;
+    // Every running task ends first, while the list is still whole: a task
+    // that ends still calls DoTerminate, which looks it up.
+    for (const auto& task : tasks_) {
+        task->Stop(true);
+    }
     OnAudioInputHook = nullptr;
     OnAudioOutputHook = nullptr;
     OnBeforeFindStreamInfo = nullptr;
@@ -92,13 +101,6 @@ TCustomEncoder::~TCustomEncoder() {
     OnTerminate = nullptr;
     OnFrameInputHook = nullptr;
     OnFrameOutputHook = nullptr;
-    destroying_ = true;
-    tasks_left_ = 0;
-    // Every running task ends first, while the list is still whole: a task
-    // that ends still calls DoTerminate, which looks it up.
-    for (const auto& task : tasks_) {
-        task->Stop(true);
-    }
     tasks_.clear();
     WaitForNoticeThreads();
 }
@@ -164,8 +166,13 @@ void TCustomEncoder::RefuseWhileWorking(const char* operation) const {
 }
 
 void TCustomEncoder::RaiseEvent(const std::function<void()>& call) const {
-    if (!TriggerEventInMainThread || !TryRunInMainThread(call)) {
-        call();
+    const auto guarded = [this, &call] {
+        if (!destroying_) {
+            call();
+        }
+    };
+    if (!TriggerEventInMainThread || !TryRunInMainThread(guarded)) {
+        guarded();
     }
 }
 
@@ -182,9 +189,8 @@ void TCustomEncoder::DoTerminate(TCustomFFmpeg* task) {
         EndRun();
         return;
     }
-    if (OnTerminate) {
-        auto* owned = dynamic_cast<TFFmpeg*>(task);
-        terminate_info_.TaskIndex = IndexOf(owned);
+    if (OnTerminate && !destroying_) {
+        terminate_info_.TaskIndex = IndexOf(task);
         terminate_info_.Finished = task->Finished();
         terminate_info_.Exception = task->HasError();
         terminate_info_.ExceptionMsg = task->ErrorMessage();
@@ -206,19 +212,21 @@ void TCustomEncoder::DoTerminate(TCustomFFmpeg* task) {
 }
 
 void TCustomEncoder::EndRun() {
+    if (OnTerminate && !destroying_) {
+        terminate_info_.TaskIndex = -1;
+        terminate_info_.Finished = true;
+        terminate_info_.Exception = false;
+        terminate_info_.ExceptionMsg.clear();
+        if (threaded_run_ || !working_) {
+            SendNotice(terminate_info_, true);
+        } else {
+            all_done_ = true;
+            OnTerminate(this, terminate_info_);
+        }
+    }
+    // Set last: a caller that sees it may clear the tasks at once, and this
+    // thread touches neither the list nor the record after it.
     all_done_ = true;
-    if (!OnTerminate) {
-        return;
-    }
-    terminate_info_.TaskIndex = -1;
-    terminate_info_.Finished = true;
-    terminate_info_.Exception = false;
-    terminate_info_.ExceptionMsg.clear();
-    if (threaded_run_ || !working_) {
-        SendNotice(terminate_info_, true);
-    } else {
-        OnTerminate(this, terminate_info_);
-    }
 }
 
 // --- Progress, preview and before-find-stream-info ---------------------------
@@ -227,7 +235,7 @@ void TCustomEncoder::DoProgress(TCustomFFmpeg& task, std::int32_t file_index, st
                                 std::int32_t fps, float quality, float bit_rate,
                                 std::int64_t current_size, std::int64_t current_duration,
                                 std::int64_t total_duration) {
-    if (!OnProgress) {
+    if (destroying_ || !OnProgress) {
         return;
     }
     const std::lock_guard<std::mutex> guard(progress_lock_);
@@ -248,7 +256,7 @@ void TCustomEncoder::DoProgress(TCustomFFmpeg& task, std::int32_t file_index, st
 
 void TCustomEncoder::DoPreviewBitmap(TFFmpeg& task, TBitmap& bitmap, std::int32_t frame_number,
                                      std::int64_t pts) {
-    if (!OnPreviewBitmap) {
+    if (destroying_ || !OnPreviewBitmap) {
         return;
     }
     const std::lock_guard<std::mutex> guard(preview_lock_);
@@ -264,7 +272,7 @@ void TCustomEncoder::DoPreviewBitmap(TFFmpeg& task, TBitmap& bitmap, std::int32_
 
 void TCustomEncoder::DoBeforeFindStreamInfo(TCustomFFmpegOpt& task,
                                             AVFormatContext* format_context) {
-    if (!OnBeforeFindStreamInfo) {
+    if (destroying_ || !OnBeforeFindStreamInfo) {
         return;
     }
     const std::lock_guard<std::mutex> guard(before_find_lock_);
@@ -350,7 +358,7 @@ void TCustomEncoder::DoAudioInputHook(TCustomFFmpeg& task, std::uint8_t* samples
                                       std::int32_t size, std::int32_t sample_rate,
                                       std::int32_t channels, std::int32_t sample_format) {
     const TAudioHookEvent handler = OnAudioInputHook;
-    if (!handler) {
+    if (!handler || destroying_) {
         return;
     }
     const std::lock_guard<std::mutex> guard(audio_hook_lock_);
@@ -361,7 +369,7 @@ void TCustomEncoder::DoAudioOutputHook(TCustomFFmpeg& task, std::uint8_t* sample
                                        std::int32_t size, std::int32_t sample_rate,
                                        std::int32_t channels, std::int32_t sample_format) {
     const TAudioHookEvent handler = OnAudioOutputHook;
-    if (!handler) {
+    if (!handler || destroying_) {
         return;
     }
     const std::lock_guard<std::mutex> guard(audio_hook_lock_);
