@@ -33,6 +33,10 @@ const std::string kProgram = std::string(TAVRIN_BINARY_DIR) + "/app/tavrin-trans
 int Transcode(const std::string& arguments, std::string* log = nullptr) {
     std::string output;
     const int status = RunCommand(kProgram + " -loglevel error " + arguments + " 2>&1", &output);
+    // In the sanitizer build a finding ends the program with status 1, which
+    // a failing task also gives: look for the report itself.
+    EXPECT_EQ(output.find("ERROR: AddressSanitizer"), std::string::npos) << output;
+    EXPECT_EQ(output.find("runtime error:"), std::string::npos) << output;
     if (log != nullptr) {
         *log = output;
     }
@@ -560,6 +564,7 @@ TEST_F(TranscodeCliTest, OutputFolderRemovedDuringTheRun) {
                        Q(output) + " 2>&1; status=$?; wait; exit $status",
                    &log);
     EXPECT_TRUE(status == 0 || status == 1) << log;
+    EXPECT_EQ(log.find("ERROR: AddressSanitizer"), std::string::npos) << log;
     EXPECT_FALSE(fs::exists(folder));
 }
 
