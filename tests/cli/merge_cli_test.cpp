@@ -145,6 +145,24 @@ TEST_F(MergeCliTest, ASongShorterThanTheVideoIsUsedDirectly) {
     EXPECT_EQ(FolderEntries(out_), (std::vector<std::string>{"merger-video-short_(new).mp4"}));
 }
 
+TEST_F(MergeCliTest, ShowsAProgressBarOnATerminal) {
+    if (RunCommand("command -v script >/dev/null") != 0) {
+        GTEST_SKIP() << "the script program is missing";
+    }
+    // "script" gives the program a terminal; the bar goes to it.
+    std::string output;
+    const std::string command =
+        "HOME=" + ShellQuote(dir_.path().string()) +
+        " XDG_CONFIG_HOME=" + ShellQuote((dir_.path() / "config").string()) + " " + kProgram +
+        " --format MP4 " + OutArg() + " " + ShellQuote(media_->Path("video.mp4")) + " " +
+        ShellQuote(media_->Path("short.mp3"));
+    ASSERT_EQ(RunCommand("script -qec " + ShellQuote(command) + " /dev/null", &output), 0)
+        << output;
+    EXPECT_NE(output.find("\rmerge ["), std::string::npos) << output;
+    EXPECT_NE(output.find("%  00:00:"), std::string::npos) << output;
+    EXPECT_NE(output.find(" MiB"), std::string::npos) << output;
+}
+
 TEST_F(MergeCliTest, DryRunPrintsThePlanAndWritesNothing) {
     std::string out;
     std::string err;
