@@ -79,27 +79,27 @@ printf "%-28s %10s %10s %7s %11s %11s %7s\n" "task" "ours s" "ffmpeg s" "wall" \
     "ours MiB" "ffmpeg MiB" "memory"
 verdict=0
 for c in "${!case_names[@]}"; do
-    : >"$work/ours.rec"
-    : >"$work/peer.rec"
+    : >"$work/rec-ours"
+    : >"$work/rec-peer"
     # Rounds alternate which program goes first so that neither profits from
     # a warmer cache.
     for round in $(seq 1 "$rounds"); do
         if [ $((round % 2)) -eq 1 ]; then
             # shellcheck disable=SC2086
-            measure "$work/ours.rec" "$ours" -loglevel error ${ours_args[$c]}
+            measure "$work/rec-ours" "$ours" -loglevel error ${ours_args[$c]}
             # shellcheck disable=SC2086
-            measure "$work/peer.rec" ffmpeg -nostdin -hide_banner -loglevel error -y ${peer_args[$c]}
+            measure "$work/rec-peer" ffmpeg -nostdin -hide_banner -loglevel error -y ${peer_args[$c]}
         else
             # shellcheck disable=SC2086
-            measure "$work/peer.rec" ffmpeg -nostdin -hide_banner -loglevel error -y ${peer_args[$c]}
+            measure "$work/rec-peer" ffmpeg -nostdin -hide_banner -loglevel error -y ${peer_args[$c]}
             # shellcheck disable=SC2086
-            measure "$work/ours.rec" "$ours" -loglevel error ${ours_args[$c]}
+            measure "$work/rec-ours" "$ours" -loglevel error ${ours_args[$c]}
         fi
     done
-    ow=$(median "$work/ours.rec" 1)
-    pw=$(median "$work/peer.rec" 1)
-    om=$(median "$work/ours.rec" 2)
-    pm=$(median "$work/peer.rec" 2)
+    ow=$(median "$work/rec-ours" 1)
+    pw=$(median "$work/rec-peer" 1)
+    om=$(median "$work/rec-ours" 2)
+    pm=$(median "$work/rec-peer" 2)
     line=$(awk -v name="${case_names[$c]}" -v ow="$ow" -v pw="$pw" -v om="$om" -v pm="$pm" 'BEGIN {
         wall = pw > 0 ? ow / pw : 0
         mem = pm > 0 ? om / pm : 0
