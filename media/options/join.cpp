@@ -226,6 +226,12 @@ int SetupJoin(TCustomFFmpegOpt& task, OptionsContext& ctx) {
         }
     }
     task.TotalDuration = JoinedDuration(task);
+    // A join cut by -t ends at the cut, not at the end of its inputs; without
+    // this the progress of such a join would stop short of 100 %.
+    if (ctx.recording_time != INT64_MAX &&
+        (task.TotalDuration < 0 || ctx.recording_time < task.TotalDuration)) {
+        task.TotalDuration = ctx.recording_time;
+    }
     return 0;
 }
 

@@ -131,5 +131,15 @@ TEST_F(JoinTest, DurationOfTheJoinedInputs) {
               task_.input_files[0]->ctx->duration + task_.input_files[1]->ctx->duration);
 }
 
+TEST_F(JoinTest, ACutJoinExpectsTheCutNotTheWholeInputs) {
+    ASSERT_EQ(AddInput(media().mono), 0);
+    ASSERT_EQ(AddInput(media().stereo), 1);
+    const std::int64_t whole = JoinedDuration(task_);
+    ASSERT_GT(whole, 1000000);
+    ASSERT_EQ(OpenJoined("-t 1 -c:a mp2", dir_ / "cut.mkv"), 0) << task_.LastError;
+    EXPECT_TRUE(task_.Joined);
+    EXPECT_EQ(task_.TotalDuration, 1000000);
+}
+
 }  // namespace
 }  // namespace tavrin
