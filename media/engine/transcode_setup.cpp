@@ -18,6 +18,7 @@
 #include "media/options/value_parsers.h"
 #include "media/runtime/ffmpeg_exception.h"
 #include "media/runtime/logger.h"
+#include "media/runtime/string_format.h"
 
 namespace tavrin {
 namespace {
@@ -26,24 +27,6 @@ constexpr int kNoStreamsFlag = AVFMT_NOSTREAMS;
 constexpr std::uint32_t kTimecodeTag = MakeTag('t', 'm', 'c', 'd');
 constexpr const char* kCheckLogHint =
     "Please check error log message(reported by REVaduzi) to find out more detail information.";
-
-std::string Printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string Printf(const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    va_list copy;
-    va_copy(copy, args);
-    const int length = std::vsnprintf(nullptr, 0, format, copy);
-    va_end(copy);
-    std::string text;
-    if (length > 0) {
-        text.resize(static_cast<std::size_t>(length) + 1);
-        std::vsnprintf(text.data(), text.size(), format, args);
-        text.resize(static_cast<std::size_t>(length));
-    }
-    va_end(args);
-    return text;
-}
 
 // How many output streams own a codec context and a muxer stream: in a join
 // only the first group, whose streams every later group shares.
@@ -332,7 +315,7 @@ int PrepareTwoPass(TCustomFFmpeg& task, std::size_t index, OutputStream& ost,
         const int read = ReadWholeFile(name, content);
         if (read < 0) {
             const std::string reason =
-                Printf("Error reading log file \"%s\" for pass-2 encoding", name.c_str());
+                StringPrintf("Error reading log file \"%s\" for pass-2 encoding", name.c_str());
             if (read == AVERROR(ENOMEM)) {
                 return task.ReturnError(AVERROR(ENOMEM),
                                         "Could not allocate file buffer: " + reason);
@@ -345,7 +328,8 @@ int PrepareTwoPass(TCustomFFmpeg& task, std::size_t index, OutputStream& ost,
             return task.ReturnError(
                 AVERROR(ENOMEM),
                 "Could not allocate file buffer: " +
-                    Printf("Error reading log file \"%s\" for pass-2 encoding", name.c_str()));
+                    StringPrintf("Error reading log file \"%s\" for pass-2 encoding",
+                                 name.c_str()));
         }
         std::memcpy(codec->stats_in, content.data(), content.size());
     }
@@ -353,7 +337,7 @@ int PrepareTwoPass(TCustomFFmpeg& task, std::size_t index, OutputStream& ost,
         ost.pass_log_file.reset(std::fopen(name.c_str(), "wb"));
         if (!ost.pass_log_file) {
             return task.ReturnError(
-                -1, Printf("Cannot write log file %s for pass-1 encoding", name.c_str()));
+                -1, StringPrintf("Cannot write log file %s for pass-1 encoding", name.c_str()));
         }
     }
     return 0;
@@ -366,8 +350,9 @@ int PrepareEncoding(TCustomFFmpeg& task, std::size_t index, OutputStream& ost, I
     if (ost.encoder == nullptr) {
         ost.encoder = ff.avcodec_find_encoder(codec->codec_id);
         if (ost.encoder == nullptr) {
-            failure.text = Printf("Encoder (codec %s) not found for output stream #%d:%d",
-                                  ff.avcodec_get_name(codec->codec_id), ost.file_index, ost.index);
+            failure.text =
+                StringPrintf("Encoder (codec %s) not found for output stream #%d:%d",
+                             ff.avcodec_get_name(codec->codec_id), ost.file_index, ost.index);
             failure.code = AVERROR(EINVAL);
             return failure.code;
         }
@@ -522,7 +507,7 @@ int OpenEncoder(TCustomFFmpeg& task, std::size_t index, OutputStream& ost, Setup
         if (opened == AVERROR_EXPERIMENTAL) {
             task.RaiseError("abort codec experimental");
         }
-        failure.text = Printf(
+        failure.text = StringPrintf(
             "Error while opening encoder for output stream #%d:%d (%s) - maybe incorrect "
             "parameters such as bit_rate, rate, width or height. %s",
             ost.file_index, ost.index, MediaTypeName(codec->codec_type).c_str(), kCheckLogHint);
@@ -572,7 +557,7 @@ int OpenEncoder(TCustomFFmpeg& task, std::size_t index, OutputStream& ost, Setup
 }  // namespace
 
 std::string PassLogFileName(const std::string& prefix, int stream_index) {
-    std::string name = Printf("%s-%d.log", prefix.c_str(), stream_index);
+    std::string name = StringPrintf("%s-%d.log", prefix.c_str(), stream_index);
     if (name.size() > 1023) {
         name.resize(1023);
     }
@@ -601,17 +586,17 @@ int open_input_decoder(TCustomFFmpegOpt& task, int index, std::string& error) {
     InputStream& ist = *task.input_streams.at(static_cast<std::size_t>(index));
     if (ist.decode_users != 0) {
         if (ist.decoder == nullptr) {
-            error = Printf("Decoder (codec %s) not found for input stream #%d:%d",
-                           ff.avcodec_get_name(ist.stream->codecpar->codec_id), ist.file_index,
-                           ist.stream->index);
+            error = StringPrintf("Decoder (codec %s) not found for input stream #%d:%d",
+                                 ff.avcodec_get_name(ist.stream->codecpar->codec_id),
+                                 ist.file_index, ist.stream->index);
             return AVERROR(EINVAL);
         }
         ist.direct_rendering =
             ((ist.decoder->capabilities & AV_CODEC_CAP_DR1) != 0 && task.deinterlace == 0) ? 1 : 0;
         AVCodecContext* codec = InputCodec(ist);
         if (codec == nullptr) {
-            error = Printf("Error while opening decoder for input stream #%d:%d", ist.file_index,
-                           ist.stream->index);
+            error = StringPrintf("Error while opening decoder for input stream #%d:%d",
+                                 ist.file_index, ist.stream->index);
             return AVERROR(ENOMEM);
         }
         if (codec->pkt_timebase.num == 0) {
@@ -623,8 +608,8 @@ int open_input_decoder(TCustomFFmpegOpt& task, int index, std::string& error) {
             if (opened == AVERROR_EXPERIMENTAL) {
                 task.RaiseError("abort codec experimental");
             }
-            error = Printf("Error while opening decoder for input stream #%d:%d", ist.file_index,
-                           ist.stream->index);
+            error = StringPrintf("Error while opening decoder for input stream #%d:%d",
+                                 ist.file_index, ist.stream->index);
             return opened;
         }
         AddOpenedDecoder(task, ist);
@@ -699,11 +684,11 @@ void print_stream_mapping(TCustomFFmpegOpt& task) {
             if (ifilter->graph == nullptr || ifilter->graph->description.empty()) {
                 continue;
             }
-            std::string line =
-                Printf("  Stream #%d:%d (%s) -> %s", ist->file_index, ist->stream->index,
-                       ist->decoder != nullptr ? ist->decoder->name : "?", ifilter->name.c_str());
+            std::string line = StringPrintf(
+                "  Stream #%d:%d (%s) -> %s", ist->file_index, ist->stream->index,
+                ist->decoder != nullptr ? ist->decoder->name : "?", ifilter->name.c_str());
             if (several_graphs) {
-                line += Printf(" (graph %d)", ifilter->graph->index);
+                line += StringPrintf(" (graph %d)", ifilter->graph->index);
             }
             Log(&task, llInfo, line);
         }
@@ -713,42 +698,42 @@ void print_stream_mapping(TCustomFFmpegOpt& task) {
         const int file_index = task.Joined ? 0 : ost.file_index;
         if (!ost.attachment_filename.empty()) {
             Log(&task, llInfo,
-                Printf("  File %s -> Stream #%d:%d", ost.attachment_filename.c_str(), file_index,
-                       ost.index));
+                StringPrintf("  File %s -> Stream #%d:%d", ost.attachment_filename.c_str(),
+                             file_index, ost.index));
             continue;
         }
         const char* encoder_name = ost.encoder != nullptr ? ost.encoder->name : "?";
         if (ost.filter != nullptr && ost.filter->graph != nullptr &&
             !ost.filter->graph->description.empty()) {
-            std::string line = Printf("  %s", ost.filter->name.c_str());
+            std::string line = StringPrintf("  %s", ost.filter->name.c_str());
             if (several_graphs) {
-                line += Printf(" (graph %d)", ost.filter->graph->index);
+                line += StringPrintf(" (graph %d)", ost.filter->graph->index);
             }
-            line += Printf(" -> Stream #%d:%d (%s)", file_index, ost.index, encoder_name);
+            line += StringPrintf(" -> Stream #%d:%d (%s)", file_index, ost.index, encoder_name);
             Log(&task, llInfo, line);
             continue;
         }
         const InputStream* ist = get_source_stream(task, ost);
         std::string line;
         if (ist != nullptr) {
-            line = Printf("  Stream #%d:%d -> #%d:%d", ist->file_index, ist->stream->index,
-                          file_index, ost.index);
+            line = StringPrintf("  Stream #%d:%d -> #%d:%d", ist->file_index, ist->stream->index,
+                                file_index, ost.index);
             if (ost.sync_stream != nullptr && ost.sync_stream != ist) {
-                line += Printf(" [sync #%d:%d]", ost.sync_stream->file_index,
-                               ost.sync_stream->stream->index);
+                line += StringPrintf(" [sync #%d:%d]", ost.sync_stream->file_index,
+                                     ost.sync_stream->stream->index);
             }
         } else {
-            line = Printf("  Stream -> #%d:%d", file_index, ost.index);
+            line = StringPrintf("  Stream -> #%d:%d", file_index, ost.index);
         }
         if (ost.stream_copy != 0) {
             line += " (copy)";
         } else {
-            line += Printf(" (%s",
-                           ist != nullptr && ist->decoder != nullptr ? ist->decoder->name : "?");
-            line += Printf(" -> %s)", encoder_name);
+            line += StringPrintf(
+                " (%s", ist != nullptr && ist->decoder != nullptr ? ist->decoder->name : "?");
+            line += StringPrintf(" -> %s)", encoder_name);
         }
         const AVCodecContext* codec = OutputCodec(task, i);
-        line += Printf(
+        line += StringPrintf(
             " (%s)",
             MediaTypeName(codec != nullptr ? codec->codec_type : AVMEDIA_TYPE_UNKNOWN).c_str());
         Log(&task, llInfo, line);
@@ -796,7 +781,7 @@ int transcode_init(TCustomFFmpeg& task) {
             ff.av_dump_format(oc, static_cast<int>(i), oc->url, 1);
             return task.ReturnError(
                 AVERROR(EINVAL),
-                Printf("Output file #%d does not contain any stream", static_cast<int>(i)),
+                StringPrintf("Output file #%d does not contain any stream", static_cast<int>(i)),
                 llError);
         }
     }
@@ -939,7 +924,7 @@ int transcode_init(TCustomFFmpeg& task) {
             task.ArmWriteTimer();
             const int written = ff.avformat_write_header(oc, file.muxer_options.Address());
             if (written < 0) {
-                failure.text = Printf(
+                failure.text = StringPrintf(
                     "Could not write header for output file #%d (incorrect codec "
                     "parameters ?): %s",
                     static_cast<int>(i), ErrorText(written).c_str());

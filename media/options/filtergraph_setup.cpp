@@ -12,29 +12,11 @@
 
 #include "media/options/output_stream.h"
 #include "media/options/stream_options.h"
+#include "media/runtime/string_format.h"
 
 namespace tavrin {
 
 namespace {
-
-std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
-
-std::string Format(const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    va_list copy;
-    va_copy(copy, args);
-    const int length = std::vsnprintf(nullptr, 0, format, copy);
-    va_end(copy);
-    std::string text;
-    if (length > 0) {
-        std::vector<char> buffer(static_cast<std::size_t>(length) + 1);
-        std::vsnprintf(buffer.data(), buffer.size(), format, args);
-        text.assign(buffer.data(), static_cast<std::size_t>(length));
-    }
-    va_end(args);
-    return text;
-}
 
 bool NameTaken(const AVFilterGraph* graph, const std::string& name) {
     for (unsigned i = 0; i < graph->nb_filters; ++i) {
@@ -169,14 +151,14 @@ int ConfigureInputVideoFilter(TCustomFFmpegOpt& task, FilterGraph& fg, InputFilt
 
     // The scaler flags of the old buffer source are no longer an option of
     // it: the graph's scale_sws_opts carry them.
-    std::string args =
-        Format("video_size=%dx%d:pix_fmt=%d:time_base=%d/%d:pixel_aspect=%d/%d", ist.last_width,
-               ist.last_height, ist.last_pix_fmt, tb.num, tb.den, sar.num, sar.den);
+    std::string args = StringPrintf(
+        "video_size=%dx%d:pix_fmt=%d:time_base=%d/%d:pixel_aspect=%d/%d", ist.last_width,
+        ist.last_height, ist.last_pix_fmt, tb.num, tb.den, sar.num, sar.den);
     if (fr.num != 0 && fr.den != 0) {
-        args += Format(":frame_rate=%d/%d", fr.num, fr.den);
+        args += StringPrintf(":frame_rate=%d/%d", fr.num, fr.den);
     }
-    const std::string source_name =
-        Format("graph %d input from stream %d:%d", fg.index, ist.file_index, ist.stream->index);
+    const std::string source_name = StringPrintf("graph %d input from stream %d:%d", fg.index,
+                                                 ist.file_index, ist.stream->index);
     int result = CreateFilter(graph, "buffer", source_name, args, &ifilter.filter);
     if (result < 0) {
         return result;
@@ -185,10 +167,10 @@ int ConfigureInputVideoFilter(TCustomFFmpegOpt& task, FilterGraph& fg, InputFilt
     AVFilterContext* last = ifilter.filter;
     if (forced) {
         AVFilterContext* setpts = nullptr;
-        result = CreateFilter(
-            graph, "setpts",
-            Format("force CFR for input from stream %d:%d", ist.file_index, ist.stream->index), "N",
-            &setpts);
+        result = CreateFilter(graph, "setpts",
+                              StringPrintf("force CFR for input from stream %d:%d", ist.file_index,
+                                           ist.stream->index),
+                              "N", &setpts);
         if (result < 0) {
             return result;
         }
@@ -212,15 +194,16 @@ int ConfigureInputAudioFilter(TCustomFFmpegOpt& task, FilterGraph& fg, InputFilt
     const AVChannelLayout& layout = codec_ctx != nullptr ? codec_ctx->ch_layout : par->ch_layout;
     const char* format_name = ff.av_get_sample_fmt_name(static_cast<AVSampleFormat>(sample_format));
 
-    std::string args = Format("time_base=%d/%d:sample_rate=%d:sample_fmt=%s", 1, sample_rate,
-                              sample_rate, format_name != nullptr ? format_name : "none");
+    std::string args = StringPrintf("time_base=%d/%d:sample_rate=%d:sample_fmt=%s", 1, sample_rate,
+                                    sample_rate, format_name != nullptr ? format_name : "none");
     if (layout.order == AV_CHANNEL_ORDER_NATIVE && layout.u.mask != 0) {
-        args += Format(":channel_layout=0x%" PRIx64, static_cast<std::uint64_t>(layout.u.mask));
+        args +=
+            StringPrintf(":channel_layout=0x%" PRIx64, static_cast<std::uint64_t>(layout.u.mask));
     } else {
-        args += Format(":channels=%d", layout.nb_channels);
+        args += StringPrintf(":channels=%d", layout.nb_channels);
     }
-    const std::string source_name =
-        Format("graph %d input from stream %d:%d", fg.index, ist.file_index, ist.stream->index);
+    const std::string source_name = StringPrintf("graph %d input from stream %d:%d", fg.index,
+                                                 ist.file_index, ist.stream->index);
     int result = CreateFilter(graph, "abuffer", source_name, args, &ifilter.filter);
     if (result < 0) {
         return result;
@@ -234,8 +217,8 @@ int ConfigureInputAudioFilter(TCustomFFmpegOpt& task, FilterGraph& fg, InputFilt
         LogFmt(&task, llInfo, "%s is forwarded to lavfi similarly to -af %s=%s.", option,
                filter_name, filter_args.c_str());
         AVFilterContext* helper = nullptr;
-        const std::string name = Format("graph %d %s for input stream %d:%d", fg.index, filter_name,
-                                        ist.file_index, ist.stream->index);
+        const std::string name = StringPrintf("graph %d %s for input stream %d:%d", fg.index,
+                                              filter_name, ist.file_index, ist.stream->index);
         int code = CreateFilter(graph, filter_name, name, filter_args, &helper);
         if (code < 0) {
             return code;
@@ -250,9 +233,9 @@ int ConfigureInputAudioFilter(TCustomFFmpegOpt& task, FilterGraph& fg, InputFilt
     };
 
     if (task.audio_sync_method > 0) {
-        std::string sync_args = Format("async=%d", task.audio_sync_method);
+        std::string sync_args = StringPrintf("async=%d", task.audio_sync_method);
         if (std::abs(task.audio_drift_threshold - 0.1f) > 1e-6f) {
-            sync_args += Format(":min_hard_comp=%f", task.audio_drift_threshold);
+            sync_args += StringPrintf(":min_hard_comp=%f", task.audio_drift_threshold);
         }
         if (fg.reconfiguration == 0) {
             sync_args += ":first_pts=0";
@@ -264,7 +247,7 @@ int ConfigureInputAudioFilter(TCustomFFmpegOpt& task, FilterGraph& fg, InputFilt
     }
     if (task.volume != 256) {
         Log(&task, llWarning, "-vol has been deprecated. Use the volume audio filter instead.\n");
-        result = insert_front("volume", "-vol", Format("%f", task.volume / 256.0));
+        result = insert_front("volume", "-vol", StringPrintf("%f", task.volume / 256.0));
         if (result < 0) {
             return result;
         }
@@ -278,9 +261,9 @@ int ConfigureOutputVideoFilter(TCustomFFmpegOpt& /*task*/, FilterGraph& fg, Outp
                                AVFilterInOut* out) {
     OutputStream& ost = *ofilter.output_stream;
     AVFilterGraph* graph = fg.graph.get();
-    int result =
-        CreateFilter(graph, "buffersink", Format("output stream %d:%d", ost.file_index, ost.index),
-                     "", &ofilter.filter);
+    int result = CreateFilter(graph, "buffersink",
+                              StringPrintf("output stream %d:%d", ost.file_index, ost.index), "",
+                              &ofilter.filter);
     if (result < 0) {
         return result;
     }
@@ -304,18 +287,19 @@ int ConfigureOutputVideoFilter(TCustomFFmpegOpt& /*task*/, FilterGraph& fg, Outp
 
     const AVCodecContext* codec_ctx = ost.codec_ctx.get();
     if (codec_ctx->width != 0 || codec_ctx->height != 0) {
-        result =
-            append("scale", Format("scaler for output stream %d:%d", ost.file_index, ost.index),
-                   Format("%d:%d:flags=0x%X", codec_ctx->width, codec_ctx->height,
-                          static_cast<unsigned>(ost.sws_flags)));
+        result = append("scale",
+                        StringPrintf("scaler for output stream %d:%d", ost.file_index, ost.index),
+                        StringPrintf("%d:%d:flags=0x%X", codec_ctx->width, codec_ctx->height,
+                                     static_cast<unsigned>(ost.sws_flags)));
         if (result < 0) {
             return result;
         }
     }
     if (const std::optional<std::string> formats = ChoosePixelFormats(ost)) {
-        result = append("format",
-                        Format("pixel format for output stream %d:%d", ost.file_index, ost.index),
-                        *formats);
+        result =
+            append("format",
+                   StringPrintf("pixel format for output stream %d:%d", ost.file_index, ost.index),
+                   *formats);
         if (result < 0) {
             return result;
         }
@@ -331,7 +315,7 @@ int ConfigureOutputAudioFilter(TCustomFFmpegOpt& task, FilterGraph& fg, OutputFi
 
     const AVFilter* sink_filter = ff.avfilter_get_by_name("abuffersink");
     const std::string sink_name =
-        UniqueFilterName(graph, Format("output stream %d:%d", ost.file_index, ost.index));
+        UniqueFilterName(graph, StringPrintf("output stream %d:%d", ost.file_index, ost.index));
     ofilter.filter = ff.avfilter_graph_alloc_filter(graph, sink_filter, sink_name.c_str());
     if (ofilter.filter == nullptr) {
         return AVERROR(ENOMEM);
@@ -365,16 +349,17 @@ int ConfigureOutputAudioFilter(TCustomFFmpegOpt& task, FilterGraph& fg, OutputFi
     if (ost.channel_map_count > 0) {
         AVChannelLayout layout{};
         ff.av_channel_layout_default(&layout, ost.channel_map_count);
-        std::string args = Format("0x%" PRIx64, layout.order == AV_CHANNEL_ORDER_NATIVE
-                                                    ? static_cast<std::uint64_t>(layout.u.mask)
-                                                    : std::uint64_t{0});
+        std::string args =
+            StringPrintf("0x%" PRIx64, layout.order == AV_CHANNEL_ORDER_NATIVE
+                                           ? static_cast<std::uint64_t>(layout.u.mask)
+                                           : std::uint64_t{0});
         ff.av_channel_layout_uninit(&layout);
         for (int i = 0; i < ost.channel_map_count; ++i) {
             const int source = ost.channel_map[static_cast<std::size_t>(i)];
             if (source != -1) {
                 // The pan filter of this library generation separates its
                 // terms with "|".
-                args += Format("|c%d=c%d", i, source);
+                args += StringPrintf("|c%d=c%d", i, source);
             }
         }
         LogFmt(&task, llInfo, "%s is forwarded to lavfi similarly to -af %s=%s.", "-map_channel",
@@ -408,9 +393,9 @@ int ConfigureOutputAudioFilter(TCustomFFmpegOpt& task, FilterGraph& fg, OutputFi
         add("sample_fmts", formats);
         add("sample_rates", rates);
         add("channel_layouts", layouts);
-        result =
-            append("aformat",
-                   Format("audio format for output stream %d:%d", ost.file_index, ost.index), args);
+        result = append(
+            "aformat",
+            StringPrintf("audio format for output stream %d:%d", ost.file_index, ost.index), args);
         if (result < 0) {
             return result;
         }
@@ -476,7 +461,7 @@ int ConfigureFilterGraph(TCustomFFmpegOpt& task, FilterGraph& fg) {
 
     if (simple) {
         const OutputStream& ost = *fg.outputs[0]->output_stream;
-        const std::string sws = Format("flags=0x%X", static_cast<unsigned>(ost.sws_flags));
+        const std::string sws = StringPrintf("flags=0x%X", static_cast<unsigned>(ost.sws_flags));
         graph->scale_sws_opts = ff.av_strdup(sws.c_str());
         if (graph->scale_sws_opts == nullptr) {
             return AVERROR(ENOMEM);
@@ -852,7 +837,7 @@ std::optional<std::string> ChooseChannelLayouts(const OutputStream& ost) {
     const AVCodecContext* codec_ctx = ost.codec_ctx.get();
     const AVChannelLayout& layout = codec_ctx->ch_layout;
     if (layout.nb_channels > 0 && layout.order == AV_CHANNEL_ORDER_NATIVE) {
-        return Format("0x%" PRIx64, static_cast<std::uint64_t>(layout.u.mask));
+        return StringPrintf("0x%" PRIx64, static_cast<std::uint64_t>(layout.u.mask));
     }
     if (ost.encoder == nullptr || ost.encoder->ch_layouts == nullptr) {
         return std::nullopt;
@@ -861,7 +846,7 @@ std::optional<std::string> ChooseChannelLayouts(const OutputStream& ost) {
     for (const AVChannelLayout* p = ost.encoder->ch_layouts; p->nb_channels != 0; ++p) {
         if (p->order == AV_CHANNEL_ORDER_NATIVE) {
             layouts += (layouts.empty() ? "" : "|") +
-                       Format("0x%" PRIx64, static_cast<std::uint64_t>(p->u.mask));
+                       StringPrintf("0x%" PRIx64, static_cast<std::uint64_t>(p->u.mask));
         }
     }
     return layouts.empty() ? std::nullopt : std::optional<std::string>(layouts);

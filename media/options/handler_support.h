@@ -19,7 +19,4 @@ int ForwardToOption(TCustomFFmpegOpt& task, OptionsContext* ctx, const std::stri
 int RefuseOption(const TCustomFFmpegOpt& task, TLogLevel level, int code,
                  const std::string& message);
 
-// printf-style formatting into a string.
-std::string FormatText(const char* format, ...) __attribute__((format(printf, 1, 2)));
-
 }  // namespace tavrin

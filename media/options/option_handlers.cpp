@@ -24,6 +24,7 @@
 #include "media/options/value_parsers.h"
 #include "media/runtime/ffmpeg_exception.h"
 #include "media/runtime/media_file_name.h"
+#include "media/runtime/string_format.h"
 
 namespace tavrin {
 
@@ -54,8 +55,8 @@ std::string Lowercase(std::string text) {
 }
 
 std::string OutOfRange(const std::string& text, long long low, long long high) {
-    return FormatText("The value for \"%s\" was \"%s\" which is not within %lld - %lld", "streamid",
-                      text.c_str(), low, high);
+    return StringPrintf("The value for \"%s\" was \"%s\" which is not within %lld - %lld",
+                        "streamid", text.c_str(), low, high);
 }
 
 // The bit mask of a layout the libraries parsed: a named or masked layout
@@ -129,7 +130,7 @@ int OptRecordingTimestamp(TCustomFFmpegOpt& task, OptionsContext* ctx, const std
     if (localtime_r(&seconds, &local) == nullptr) {
         throw FFmpegException("Invalid date specification for \"" + name + "\": \"" + arg + "\"");
     }
-    const std::string text = FormatText(
+    const std::string text = StringPrintf(
         "creation_time=%04d-%02d-%02d %02d:%02d:%02d %s", local.tm_year + 1900, local.tm_mon + 1,
         local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, UtcOffsetText().c_str());
     const int result = ForwardToOption(task, ctx, "metadata", text);
@@ -172,8 +173,8 @@ int OptVideoSync(TCustomFFmpegOpt& task, OptionsContext* /*ctx*/, const std::str
         if (!method ||
             (*method != -1 && *method != 0 && *method != 1 && *method != 2 && *method != 255)) {
             return RefuseOption(task, llError, AVERROR(EINVAL),
-                                FormatText("The value for \"%s\" was \"%s\" which is invalid",
-                                           "vsync", arg.c_str()));
+                                StringPrintf("The value for \"%s\" was \"%s\" which is invalid",
+                                             "vsync", arg.c_str()));
         }
         task.video_sync_method = *method;
     }
@@ -226,7 +227,7 @@ int OptVstats(TCustomFFmpegOpt& task, OptionsContext* /*ctx*/, const std::string
     std::tm local{};
     localtime_r(&now, &local);
     task.vstats_file =
-        FormatText("vstats_%02d%02d%02d.log", local.tm_hour, local.tm_min, local.tm_sec);
+        StringPrintf("vstats_%02d%02d%02d.log", local.tm_hour, local.tm_min, local.tm_sec);
     return 0;
 }
 

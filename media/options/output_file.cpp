@@ -20,31 +20,13 @@
 #include "media/options/stream_options.h"
 #include "media/runtime/ffmpeg_exception.h"
 #include "media/runtime/media_file_name.h"
+#include "media/runtime/string_format.h"
 
 namespace tavrin {
 
 namespace {
 
 constexpr AVRational kMicroseconds{1, AV_TIME_BASE};
-
-std::string Printf(const char* format, ...) __attribute__((format(printf, 1, 2)));
-
-std::string Printf(const char* format, ...) {
-    va_list args;
-    va_start(args, format);
-    va_list copy;
-    va_copy(copy, args);
-    const int length = std::vsnprintf(nullptr, 0, format, copy);
-    va_end(copy);
-    std::string text;
-    if (length > 0) {
-        std::vector<char> buffer(static_cast<std::size_t>(length) + 1);
-        std::vsnprintf(buffer.data(), buffer.size(), format, args);
-        text.assign(buffer.data(), static_cast<std::size_t>(length));
-    }
-    va_end(args);
-    return text;
-}
 
 int Fail(TCustomFFmpegOpt& task, const std::string& message) {
     return task.ReturnError(-1, message);
@@ -145,13 +127,13 @@ int CreateMappedStreams(TCustomFFmpegOpt& task, OptionsContext& ctx, AVFormatCon
             continue;
         }
         if (map.file_index < 0 || map.file_index >= static_cast<int>(task.input_files.size())) {
-            return Fail(task, Printf("Cannot map stream #%d:%d - unsupported type.", map.file_index,
-                                     map.stream_index));
+            return Fail(task, StringPrintf("Cannot map stream #%d:%d - unsupported type.",
+                                           map.file_index, map.stream_index));
         }
         const InputFile& file = *task.input_files[static_cast<std::size_t>(map.file_index)];
         if (map.stream_index < 0 || map.stream_index >= file.stream_count) {
-            return Fail(task, Printf("Cannot map stream #%d:%d - unsupported type.", map.file_index,
-                                     map.stream_index));
+            return Fail(task, StringPrintf("Cannot map stream #%d:%d - unsupported type.",
+                                           map.file_index, map.stream_index));
         }
         const int source = file.first_stream + map.stream_index;
         const InputStream& ist = *task.input_streams[static_cast<std::size_t>(source)];
@@ -163,8 +145,8 @@ int CreateMappedStreams(TCustomFFmpegOpt& task, OptionsContext& ctx, AVFormatCon
             continue;
         }
         if (NewStreamOfType(task, ctx, oc, type, source) == nullptr) {
-            return Fail(task, Printf("Cannot map stream #%d:%d - unsupported type.", map.file_index,
-                                     map.stream_index));
+            return Fail(task, StringPrintf("Cannot map stream #%d:%d - unsupported type.",
+                                           map.file_index, map.stream_index));
         }
     }
     return 0;
@@ -208,12 +190,13 @@ int AddAttachments(TCustomFFmpegOpt& task, OptionsContext& ctx, AVFormatContext*
         const AVIOInterruptCB interrupt = task.InputInterrupt();
         const std::string media_name = ToMediaFileName(path);
         if (ff.avio_open2(&raw, media_name.c_str(), AVIO_FLAG_READ, &interrupt, nullptr) < 0) {
-            return Fail(task, Printf("Could not open attachment file %s.", path.c_str()));
+            return Fail(task, StringPrintf("Could not open attachment file %s.", path.c_str()));
         }
         const IOContextPtr io(raw);
         const std::int64_t size = ff.avio_size(io.get());
         if (size <= 0) {
-            return Fail(task, Printf("Could not get size of the attachment %s.", path.c_str()));
+            return Fail(task,
+                        StringPrintf("Could not get size of the attachment %s.", path.c_str()));
         }
         std::uint8_t* data = nullptr;
         if (size < INT_MAX - AV_INPUT_BUFFER_PADDING_SIZE) {
@@ -221,13 +204,14 @@ int AddAttachments(TCustomFFmpegOpt& task, OptionsContext& ctx, AVFormatContext*
                 ff.av_mallocz(static_cast<std::size_t>(size) + AV_INPUT_BUFFER_PADDING_SIZE));
         }
         if (data == nullptr) {
-            return Fail(task, Printf("Attachment %s too large to fit into memory.", path.c_str()));
+            return Fail(task,
+                        StringPrintf("Attachment %s too large to fit into memory.", path.c_str()));
         }
         task.ArmReadTimer();
         const int read = ff.avio_read(io.get(), data, static_cast<int>(size));
         if (read != static_cast<int>(size)) {
             ff.av_free(data);
-            return Fail(task, Printf("Could not read the attachment %s.", path.c_str()));
+            return Fail(task, StringPrintf("Could not read the attachment %s.", path.c_str()));
         }
 
         OutputStream& ost = NewAttachmentStream(task, ctx, oc, -1);
@@ -288,7 +272,8 @@ int ApplyMetadataMaps(TCustomFFmpegOpt& task, OptionsContext& ctx, AVFormatConte
         const long index = std::strtol(occurrence.str.c_str(), &rest, 0);
         const std::string in_spec = *rest != '\0' ? std::string(rest + 1) : std::string();
         if (index >= static_cast<long>(task.input_files.size())) {
-            return Fail(task, Printf("Invalid input file index %d while processing metadata maps",
+            return Fail(task,
+                        StringPrintf("Invalid input file index %d while processing metadata maps",
                                      static_cast<int>(index)));
         }
         AVFormatContext* ic =
@@ -326,8 +311,8 @@ int ApplyMetadataOptions(TCustomFFmpegOpt& task, OptionsContext& ctx, AVFormatCo
     for (const SpecifierValue& occurrence : ctx.metadata) {
         const std::size_t equals = occurrence.str.find('=');
         if (equals == std::string::npos) {
-            return Fail(
-                task, Printf("No \"=\" character in metadata string %s.", occurrence.str.c_str()));
+            return Fail(task, StringPrintf("No \"=\" character in metadata string %s.",
+                                           occurrence.str.c_str()));
         }
         const std::string key = occurrence.str.substr(0, equals);
         const std::string value = occurrence.str.substr(equals + 1);
@@ -353,14 +338,15 @@ int ApplyMetadataOptions(TCustomFFmpegOpt& task, OptionsContext& ctx, AVFormatCo
                 break;
             case 'c':
                 if (spec.index < 0 || spec.index >= static_cast<int>(oc->nb_chapters)) {
-                    return Fail(task, Printf("Invalid chapter index %d in metadata specifier.",
+                    return Fail(task,
+                                StringPrintf("Invalid chapter index %d in metadata specifier.",
                                              spec.index));
                 }
                 ff.av_dict_set(&oc->chapters[spec.index]->metadata, key.c_str(), stored, 0);
                 break;
             default:
-                return Fail(task,
-                            Printf("Invalid metadata specifier %s.", occurrence.specifier.c_str()));
+                return Fail(task, StringPrintf("Invalid metadata specifier %s.",
+                                               occurrence.specifier.c_str()));
         }
     }
     return 0;
@@ -374,15 +360,15 @@ AVDictionary** MetadataOf(TCustomFFmpegOpt& task, AVFormatContext* s, const Meta
             return &s->metadata;
         case 'c':
             if (spec.index < 0 || spec.index >= static_cast<int>(s->nb_chapters)) {
-                Fail(task, Printf("Invalid %s index %d while processing metadata maps.", "chapter",
-                                  spec.index));
+                Fail(task, StringPrintf("Invalid %s index %d while processing metadata maps.",
+                                        "chapter", spec.index));
                 return nullptr;
             }
             return &s->chapters[spec.index]->metadata;
         case 'p':
             if (spec.index < 0 || spec.index >= static_cast<int>(s->nb_programs)) {
-                Fail(task, Printf("Invalid %s index %d while processing metadata maps.", "program",
-                                  spec.index));
+                Fail(task, StringPrintf("Invalid %s index %d while processing metadata maps.",
+                                        "program", spec.index));
                 return nullptr;
             }
             return &s->programs[spec.index]->metadata;
@@ -464,8 +450,8 @@ int CopyMetadata(TCustomFFmpegOpt& task, const std::string& out_spec, const std:
             }
         }
         if (source == nullptr) {
-            return Fail(task, Printf("Stream specifier %s does not match  any streams.",
-                                     in.stream_spec.c_str()));
+            return Fail(task, StringPrintf("Stream specifier %s does not match  any streams.",
+                                           in.stream_spec.c_str()));
         }
     } else {
         source = MetadataOf(task, ic, in);
@@ -782,8 +768,8 @@ int OpenOutputFile(TCustomFFmpegOpt& task, OptionsContext& ctx, const std::strin
             }
         }
     } else if (ctx.chapters_source >= static_cast<int>(task.input_files.size())) {
-        return Fail(task,
-                    Printf("Invalid input file index %d in chapter mapping.", ctx.chapters_source));
+        return Fail(task, StringPrintf("Invalid input file index %d in chapter mapping.",
+                                       ctx.chapters_source));
     }
     if (ctx.chapters_source >= 0) {
         const int code =

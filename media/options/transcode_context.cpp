@@ -7,6 +7,7 @@
 #include "media/options/ff_options.h"
 #include "media/options/value_parsers.h"
 #include "media/runtime/ffmpeg_exception.h"
+#include "media/runtime/string_format.h"
 
 namespace tavrin {
 
@@ -202,16 +203,7 @@ void TCustomFFmpegOpt::RaiseError(const std::string& message) {
 void TCustomFFmpegOpt::RaiseErrorFmt(const char* format, ...) {
     va_list args;
     va_start(args, format);
-    va_list copy;
-    va_copy(copy, args);
-    const int length = std::vsnprintf(nullptr, 0, format, copy);
-    va_end(copy);
-    std::string message;
-    if (length > 0) {
-        std::vector<char> buffer(static_cast<std::size_t>(length) + 1);
-        std::vsnprintf(buffer.data(), buffer.size(), format, args);
-        message.assign(buffer.data(), static_cast<std::size_t>(length));
-    }
+    const std::string message = StringVPrintf(format, args);
     va_end(args);
     RaiseError(message);
 }

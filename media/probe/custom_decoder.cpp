@@ -9,10 +9,10 @@
 #include "media/options/error_text.h"
 #include "media/options/stream_options.h"
 #include "media/options/text_helpers.h"
-#include "media/probe/text_format.h"
 #include "media/runtime/ff_api.h"
 #include "media/runtime/main_thread.h"
 #include "media/runtime/media_file_name.h"
+#include "media/runtime/string_format.h"
 
 namespace tavrin {
 

@@ -8,9 +8,9 @@
 
 #include "media/options/text_helpers.h"
 #include "media/probe/custom_decoder.h"
-#include "media/probe/text_format.h"
 #include "media/runtime/ff_api.h"
 #include "media/runtime/media_file_name.h"
+#include "media/runtime/string_format.h"
 
 namespace tavrin {
 

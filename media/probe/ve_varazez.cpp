@@ -4,9 +4,9 @@
 
 #include "media/options/error_text.h"
 #include "media/options/text_helpers.h"
-#include "media/probe/text_format.h"
 #include "media/runtime/ff_api.h"
 #include "media/runtime/ffmpeg_exception.h"
+#include "media/runtime/string_format.h"
 
 namespace tavrin {
 

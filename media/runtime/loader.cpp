@@ -27,6 +27,7 @@ extern "C" {
 #include "media/runtime/elf_dependencies.h"
 #include "media/runtime/ffmpeg_exception.h"
 #include "media/runtime/logger.h"
+#include "media/runtime/string_format.h"
 #include "media/runtime/unicode_protocol.h"
 
 namespace tavrin {
@@ -54,22 +55,6 @@ constexpr std::array<LibraryItem, kLibraryCount> kLibraries{{
 
 const LibraryItem& Item(LibraryId id) {
     return kLibraries[static_cast<std::size_t>(id)];
-}
-
-std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
-std::string Format(const char* format, ...) {
-    va_list arguments;
-    va_start(arguments, format);
-    va_list copy;
-    va_copy(copy, arguments);
-    const int length = std::vsnprintf(nullptr, 0, format, copy);
-    va_end(copy);
-    std::string text(length > 0 ? static_cast<std::size_t>(length) : 0, '\0');
-    if (length > 0) {
-        std::vsnprintf(text.data(), text.size() + 1, format, arguments);
-    }
-    va_end(arguments);
-    return text;
 }
 
 bool InSet(LibrarySet set, int index) {
@@ -154,7 +139,7 @@ int LibraryHeaderMajor(LibraryId id) {
 }
 
 std::string LibraryFileName(LibraryId id) {
-    return Format("lib%s.so.%d", Item(id).name, Item(id).header_major);
+    return StringPrintf("lib%s.so.%d", Item(id).name, Item(id).header_major);
 }
 
 std::string DefaultLibraryFolder() {
@@ -225,7 +210,7 @@ void TFFLoader::CheckLibs(LibrarySet set) const {
         const LibraryStatus& status = status_[static_cast<std::size_t>(index)];
         if (InSet(set, index) && !(status.module && status.loaded)) {
             throw FFmpegException(
-                Format("Library %s not loaded.", LibraryName(static_cast<LibraryId>(index))));
+                StringPrintf("Library %s not loaded.", LibraryName(static_cast<LibraryId>(index))));
         }
     }
 }
@@ -263,14 +248,14 @@ bool TFFLoader::OpenModule(LibraryId id, LibraryStatus& status) {
         struct stat info {};
         if (shown.find('\0') != std::string::npos) {
             last_error_text_ =
-                Format("Load library %s error: %s", shown.c_str(), std::strerror(EINVAL));
+                StringPrintf("Load library %s error: %s", shown.c_str(), std::strerror(EINVAL));
             return false;
         }
         if (::stat(shown.c_str(), &info) == 0) {
             from_folder = true;
         } else if (errno != ENOENT && errno != ENOTDIR) {
             last_error_text_ =
-                Format("Load library %s error: %s", shown.c_str(), std::strerror(errno));
+                StringPrintf("Load library %s error: %s", shown.c_str(), std::strerror(errno));
             return false;
         }
     }
@@ -299,7 +284,7 @@ bool TFFLoader::OpenModule(LibraryId id, LibraryStatus& status) {
                                 : DynamicLibrary::Open(file, error);
     PinSystemLibrariesLoadedSince(loaded_before);
     if (!status.module) {
-        last_error_text_ = Format("Load library %s error: %s", shown.c_str(), error.c_str());
+        last_error_text_ = StringPrintf("Load library %s error: %s", shown.c_str(), error.c_str());
         return false;
     }
     status.source = from_folder ? shown : file;
@@ -316,8 +301,8 @@ bool TFFLoader::BindLibrary(LibraryId id, LibraryStatus& status) {
         void* address = status.module.Symbol(binding.name, error);
         binding.store(address);
         if (!address && binding.required) {
-            last_error_text_ =
-                Format("Load function %s@%s error: %s", binding.name, file.c_str(), error.c_str());
+            last_error_text_ = StringPrintf("Load function %s@%s error: %s", binding.name,
+                                            file.c_str(), error.c_str());
             return false;
         }
     }
@@ -325,10 +310,10 @@ bool TFFLoader::BindLibrary(LibraryId id, LibraryStatus& status) {
     const unsigned version = Item(id).runtime_version();
     const int major = static_cast<int>(version >> 16);
     if (major != Item(id).header_major) {
-        last_error_text_ =
-            Format("Load library %s error: version %d.%d.%d does not match the expected major %d",
-                   status.source.c_str(), major, static_cast<int>((version >> 8) & 0xff),
-                   static_cast<int>(version & 0xff), Item(id).header_major);
+        last_error_text_ = StringPrintf(
+            "Load library %s error: version %d.%d.%d does not match the expected major %d",
+            status.source.c_str(), major, static_cast<int>((version >> 8) & 0xff),
+            static_cast<int>(version & 0xff), Item(id).header_major);
         return false;
     }
 
