@@ -34,10 +34,11 @@ if ! build/fuzz/option_fuzzer -max_total_time=30 -runs=2000000 -max_len=4096 -ti
 fi
 grep -E '^Done' build/fuzz/option_fuzzer.log || true
 
+echo "== ThreadSanitizer build of the engine's thread tests =="
+scripts/tsan.sh build/tsan
+
+# Last, so that the run closes with ctest's summary of the sanitizer suite.
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer build =="
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 run_suite build/asan -DCMAKE_BUILD_TYPE=Debug -DTAVRIN_SANITIZE=ON
-
-echo "== ThreadSanitizer build of the engine's thread tests =="
-scripts/tsan.sh build/tsan
