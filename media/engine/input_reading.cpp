@@ -132,6 +132,36 @@ void EndInput(TCustomFFmpegOpt& task, const InputFile& file) {
     }
 }
 
+// The end of an input's packets, at its end of file or at its -t / -to:
+// a joined input hands over to the next one, any other ends its streams.
+int ReachEndOfInput(TCustomFFmpegOpt& task, int file_index) {
+    InputFile& file = *task.input_files.at(static_cast<std::size_t>(file_index));
+    const bool first_time = file.at_end == 0;
+    file.at_end = 1;
+    if (task.Joined && file_index + 1 < static_cast<int>(task.input_files.size())) {
+        if (first_time) {
+            switch_joined_input(task, file_index);
+        }
+        return 0;
+    }
+    EndInput(task, file);
+    return AVERROR(EAGAIN);
+}
+
+// Whether a packet, with its stamps corrected, starts at or after the end
+// the input's -t / -to sets.
+bool PassesRecordingTime(const InputFile& file, const InputStream& ist, const AVPacket& packet) {
+    if (file.recording_time == INT64_MAX) {
+        return false;
+    }
+    const std::int64_t stamp = packet.dts != kNoTimestamp ? packet.dts : packet.pts;
+    if (stamp == kNoTimestamp) {
+        return false;
+    }
+    const std::int64_t time = ff.av_rescale_q(stamp, ist.stream->time_base, kMicroseconds);
+    return time - file.time_origin >= file.recording_time;
+}
+
 }  // namespace
 
 // --- Time-stamp arithmetic --------------------------------------------------------
@@ -215,6 +245,9 @@ int read_input_packet(TCustomFFmpegOpt& task, int file_index) {
     }
     AVPacket* packet = task.read_packet.get();
 
+    if (file.limit_reached != 0) {
+        return ReachEndOfInput(task, file_index);
+    }
     task.ArmReadTimer();
     const int read = ff.av_read_frame(file.ctx.get(), packet);
     if (read == AVERROR(EAGAIN)) {
@@ -225,13 +258,7 @@ int read_input_packet(TCustomFFmpegOpt& task, int file_index) {
         if (read != AVERROR_EOF) {
             ReportOrRaise(task, ErrorText(file.ctx->url != nullptr ? file.ctx->url : "", read));
         }
-        file.at_end = 1;
-        if (task.Joined && file_index + 1 < static_cast<int>(task.input_files.size())) {
-            switch_joined_input(task, file_index);
-            return 0;
-        }
-        EndInput(task, file);
-        return AVERROR(EAGAIN);
+        return ReachEndOfInput(task, file_index);
     }
 
     for (const std::unique_ptr<InputFile>& other : task.input_files) {
@@ -282,6 +309,12 @@ int read_input_packet(TCustomFFmpegOpt& task, int file_index) {
     packet->dts = ScaleTimestamp(packet->dts, ist.ts_scale);
 
     CorrectDiscontinuity(task, file, ist, packet);
+
+    if (PassesRecordingTime(file, ist, *packet)) {
+        file.limit_reached = 1;
+        ff.av_packet_unref(packet);
+        return ReachEndOfInput(task, file_index);
+    }
 
     if (task.debug_timestamps != 0) {
         LogFmt(&task, llInfo,
@@ -460,7 +493,9 @@ void switch_joined_input(TCustomFFmpegOpt& task, int file_index) {
         ost.join_done = 1;
     }
     InputFile& next_file = *task.input_files.at(static_cast<std::size_t>(file_index) + 1);
-    next_file.ts_offset += std::llrint(reached * 1000000.0);
+    const std::int64_t join_offset = std::llrint(reached * 1000000.0);
+    next_file.ts_offset += join_offset;
+    next_file.time_origin += join_offset;
 }
 
 }  // namespace tavrin

@@ -198,8 +198,14 @@ bool within_recording_time(TCustomFFmpegOpt& task, OutputStream& ost) {
     if (enc == nullptr) {
         return true;
     }
-    if (ff.av_compare_ts(ost.output_counter - ost.first_pts, enc->time_base, file.recording_time,
-                         kMicroseconds) < 0) {
+    std::int64_t position = ost.output_counter - ost.first_pts;
+    // Samples waiting in a joined stream's carry frame are accepted already:
+    // without them the limit let up to one more frame through.
+    if (CarriesAudioAcrossJoin(task, enc) && enc->sample_rate > 0) {
+        position += ff.av_rescale_q(StreamOwner(task, ost).join_carry_samples,
+                                    AVRational{1, enc->sample_rate}, enc->time_base);
+    }
+    if (ff.av_compare_ts(position, enc->time_base, file.recording_time, kMicroseconds) < 0) {
         return true;
     }
     finish_output_stream(task, ost);

@@ -434,6 +434,22 @@ int OpenInputFile(TCustomFFmpegOpt& task, OptionsContext& ctx, const std::string
 
 namespace {
 
+// -t wins over -to; -to is an end position on the input, so it counts from -ss.
+std::int64_t InputRecordingTime(TCustomFFmpegOpt& task, const OptionsContext& ctx) {
+    if (ctx.stop_time == INT64_MAX) {
+        return ctx.recording_time;
+    }
+    if (ctx.recording_time != INT64_MAX) {
+        Log(&task, llWarning, "-t and -to cannot be used together; using -t.");
+        return ctx.recording_time;
+    }
+    if (ctx.stop_time <= ctx.start_time) {
+        Log(&task, llWarning, "-to value smaller than -ss; ignoring -to.");
+        return INT64_MAX;
+    }
+    return ctx.stop_time - ctx.start_time;
+}
+
 int AddOpenedFile(TCustomFFmpegOpt& task, OptionsContext& ctx, const std::string& file_name,
                   InputFormatContextPtr ic, std::int64_t timestamp) {
     const std::size_t first_stream = task.input_streams.size();
@@ -452,6 +468,8 @@ int AddOpenedFile(TCustomFFmpegOpt& task, OptionsContext& ctx, const std::string
     file.native_rate = ctx.native_rate;
     file.ts_offset =
         task.copy_timestamps != 0 ? ctx.input_ts_offset : ctx.input_ts_offset - timestamp;
+    file.time_origin = timestamp + file.ts_offset;
+    file.recording_time = InputRecordingTime(task, ctx);
     file.ctx = std::move(ic);
 
     AVFormatContext* opened = file.ctx.get();

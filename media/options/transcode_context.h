@@ -214,6 +214,12 @@ struct InputFile {
     std::int32_t stream_count = 0;
     std::int32_t streams_warned = 0;
     std::int32_t native_rate = 0;
+    // -t / -to on the input, microseconds: reading ends once a packet's
+    // corrected time passes time_origin + recording_time. time_origin is the
+    // corrected time of the input's start and moves with a join's offset.
+    std::int64_t recording_time = INT64_MAX;
+    std::int64_t time_origin = 0;
+    std::int32_t limit_reached = 0;
 };
 
 struct InputStream {

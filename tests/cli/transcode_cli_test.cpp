@@ -277,10 +277,29 @@ TEST_F(TranscodeCliTest, JoinOfThreeMp3FilesIsCutToEightSeconds) {
     ASSERT_GT(decoder.BytesPerSample(), 0);
     const double samples =
         static_cast<double>(pcm.size()) / (decoder.BytesPerSample() * decoder.OutputChannels());
-    // The cut falls on a whole encoder frame. A single input stays within one
-    // frame of 8 s; the join also carries the decoder delay of the joined MP3
-    // files (1105 samples) into the output, so it is held to two frames.
-    EXPECT_NEAR(samples, 8.0 * 44100, 2 * 1152);
+    // The cut falls on a whole encoder frame, counting the samples a join
+    // carries between inputs.
+    EXPECT_NEAR(samples, 8.0 * 44100, 1152);
+}
+
+TEST_F(TranscodeCliTest, JoinEndsEachInputAtItsOwnTimeLimit) {
+    const fs::path first = MakeTone(*dir_, "first.mp3", 3.0, 440);
+    const fs::path second = MakeTone(*dir_, "second.mp3", 3.0, 880);
+    const fs::path output = Out("joined-limits.mp3");
+    std::string log;
+    ASSERT_EQ(Transcode("-join -t 1 -i " + Q(first) + " -ss 0.5 -to 2 -i " + Q(second) +
+                            " -c:a libmp3lame -ac 2 -ab 128000 -ar 44100 " + Q(output),
+                        &log),
+              0)
+        << log;
+    double samples = 0;
+    for (const std::string& line :
+         Lines(RunFfprobe("-v error -show_entries frame=nb_samples -of csv=p=0 " + Q(output)))) {
+        samples += ToDouble(line);
+    }
+    // 1 s of the first input, then 1.5 s of the second; each input is cut on
+    // a whole packet of its own (1152 samples).
+    EXPECT_NEAR(samples, 2.5 * 44100, 2 * 1152);
 }
 
 TEST_F(TranscodeCliTest, TimeLimitCutsAudioWithinOneFrame) {
@@ -333,7 +352,11 @@ struct OptionCase {
     const char* output_options;
     const char* output_suffix;
     double duration;  // expected format duration, seconds
+    double tolerance = 0.12;
 };
+
+// One video frame at 25 fps plus one AAC frame, as audio is cut on whole packets.
+constexpr double kOneFrameAndAudioPacket = 0.04 + 1024.0 / 44100;
 
 class OptionTest : public TranscodeCliTest, public ::testing::WithParamInterface<OptionCase> {};
 
@@ -347,18 +370,23 @@ TEST_P(OptionTest, WritesWhatTheOptionsAsk) {
               0)
         << log;
     const FileFacts facts = Probe(output);
-    EXPECT_NEAR(facts.duration, c.duration, 0.12);
+    EXPECT_NEAR(facts.duration, c.duration, c.tolerance);
 }
 
 INSTANTIATE_TEST_SUITE_P(
     TimeLimits, OptionTest,
-    ::testing::Values(OptionCase{"input_ss", "-ss 1", "-c:v mpeg4 -c:a aac", ".mkv", 4.0},
-                      OptionCase{"output_ss_t", "", "-ss 1 -t 2 -c:v mpeg4 -c:a aac", ".mkv", 2.0},
-                      OptionCase{"output_to", "", "-ss 1 -to 3.5 -c:v mpeg4 -c:a aac", ".mkv", 2.5},
-                      OptionCase{"input_ss_output_t", "-ss 2", "-t 1.5 -c:v mpeg4 -c:a aac", ".mkv",
-                                 1.5},
-                      OptionCase{"output_t_copy", "", "-t 3 -c copy", ".mkv", 3.0},
-                      OptionCase{"copy", "", "-c copy", ".mp4", 5.0}),
+    ::testing::Values(
+        OptionCase{"input_ss", "-ss 1", "-c:v mpeg4 -c:a aac", ".mkv", 4.0},
+        OptionCase{"output_ss_t", "", "-ss 1 -t 2 -c:v mpeg4 -c:a aac", ".mkv", 2.0},
+        OptionCase{"output_to", "", "-ss 1 -to 3.5 -c:v mpeg4 -c:a aac", ".mkv", 2.5},
+        OptionCase{"input_ss_output_t", "-ss 2", "-t 1.5 -c:v mpeg4 -c:a aac", ".mkv", 1.5},
+        OptionCase{"input_t", "-t 3", "-c:v mpeg4 -c:a aac", ".mkv", 3.0, kOneFrameAndAudioPacket},
+        OptionCase{"input_to", "-to 2", "-c:v mpeg4 -c:a aac", ".mkv", 2.0,
+                   kOneFrameAndAudioPacket},
+        OptionCase{"input_t_copy", "-t 3", "-c copy", ".mkv", 3.0, kOneFrameAndAudioPacket},
+        OptionCase{"input_ss_to", "-ss 1 -to 3.5", "-c:v mpeg4 -c:a aac", ".mkv", 2.5},
+        OptionCase{"output_t_copy", "", "-t 3 -c copy", ".mkv", 3.0},
+        OptionCase{"copy", "", "-c copy", ".mp4", 5.0}),
     [](const ::testing::TestParamInfo<OptionCase>& info) { return std::string(info.param.name); });
 
 TEST_F(TranscodeCliTest, StreamCopyKeepsCodecsAndPackets) {
