@@ -1,5 +1,6 @@
 #include "media/options/input_file.h"
 
+#include <algorithm>
 #include <cctype>
 #include <climits>
 #include <cstdlib>
@@ -458,8 +459,13 @@ int AddOpenedFile(TCustomFFmpegOpt& task, OptionsContext& ctx, const std::string
     const int file_index = static_cast<int>(task.input_files.size());
     ff.av_dump_format(ic.get(), file_index, file_name.c_str(), 0);
 
-    if (ic->duration != AV_NOPTS_VALUE && ic->duration - ctx.start_time > task.InputDuration) {
-        task.InputDuration = ic->duration - ctx.start_time;
+    // An input cut by -t or -to is expected to last only until its cut.
+    const std::int64_t recording_time = InputRecordingTime(task, ctx);
+    if (ic->duration != AV_NOPTS_VALUE) {
+        const std::int64_t readable = std::min(ic->duration - ctx.start_time, recording_time);
+        if (readable > task.InputDuration) {
+            task.InputDuration = readable;
+        }
     }
 
     InputFile& file = *task.input_files.emplace_back(std::make_unique<InputFile>());
@@ -469,7 +475,7 @@ int AddOpenedFile(TCustomFFmpegOpt& task, OptionsContext& ctx, const std::string
     file.ts_offset =
         task.copy_timestamps != 0 ? ctx.input_ts_offset : ctx.input_ts_offset - timestamp;
     file.time_origin = timestamp + file.ts_offset;
-    file.recording_time = InputRecordingTime(task, ctx);
+    file.recording_time = recording_time;
     file.ctx = std::move(ic);
 
     AVFormatContext* opened = file.ctx.get();

@@ -277,6 +277,14 @@ TEST_F(InputFileTest, InputDurationIsTheLongestInput) {
     EXPECT_EQ(task_.input_files[2]->first_stream, 2);
 }
 
+TEST_F(InputFileTest, InputDurationEndsAtTheInputsCut) {
+    // -t and -to on an input limit what is read, so they limit what is expected.
+    ASSERT_EQ(Open(media().tone40, "-t 3"), 0) << task_.LastError;
+    EXPECT_EQ(task_.InputDuration, 3'000'000);
+    ASSERT_EQ(Open(media().tone40, "-ss 2 -to 7"), 1) << task_.LastError;
+    EXPECT_EQ(task_.InputDuration, 5'000'000);
+}
+
 // --- Channel layouts ------------------------------------------------------
 
 TEST_F(InputFileTest, MonoInputWithoutLayoutGetsTheDefaultOne) {
