@@ -73,21 +73,6 @@ AVMediaType StreamType(const OutputStream& ost) {
     return ost.stream->codecpar->codec_type;
 }
 
-bool TypeDisabled(const OptionsContext& ctx, AVMediaType type) {
-    switch (type) {
-        case AVMEDIA_TYPE_VIDEO:
-            return ctx.video_disable != 0;
-        case AVMEDIA_TYPE_AUDIO:
-            return ctx.audio_disable != 0;
-        case AVMEDIA_TYPE_SUBTITLE:
-            return ctx.subtitle_disable != 0;
-        case AVMEDIA_TYPE_DATA:
-            return ctx.data_disable != 0;
-        default:
-            return false;
-    }
-}
-
 // Gives the first clone of `type` without a source the input stream `source`.
 void FeedFirstClone(TCustomFFmpegOpt& task, std::size_t group_start, AVMediaType type, int source,
                     InputStream* sync) {

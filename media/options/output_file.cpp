@@ -50,21 +50,6 @@ OutputStream* NewStreamOfType(TCustomFFmpegOpt& task, OptionsContext& ctx, AVFor
     }
 }
 
-bool TypeDisabled(const OptionsContext& ctx, AVMediaType type) {
-    switch (type) {
-        case AVMEDIA_TYPE_VIDEO:
-            return ctx.video_disable != 0;
-        case AVMEDIA_TYPE_AUDIO:
-            return ctx.audio_disable != 0;
-        case AVMEDIA_TYPE_SUBTITLE:
-            return ctx.subtitle_disable != 0;
-        case AVMEDIA_TYPE_DATA:
-            return ctx.data_disable != 0;
-        default:
-            return false;
-    }
-}
-
 std::string WithoutBrackets(const std::string& label) {
     if (label.size() >= 2 && label.front() == '[' && label.back() == ']') {
         return label.substr(1, label.size() - 2);
@@ -378,6 +363,21 @@ AVDictionary** MetadataOf(TCustomFFmpegOpt& task, AVFormatContext* s, const Meta
 }
 
 }  // namespace
+
+bool TypeDisabled(const OptionsContext& ctx, AVMediaType type) {
+    switch (type) {
+        case AVMEDIA_TYPE_VIDEO:
+            return ctx.video_disable != 0;
+        case AVMEDIA_TYPE_AUDIO:
+            return ctx.audio_disable != 0;
+        case AVMEDIA_TYPE_SUBTITLE:
+            return ctx.subtitle_disable != 0;
+        case AVMEDIA_TYPE_DATA:
+            return ctx.data_disable != 0;
+        default:
+            return false;
+    }
+}
 
 // --- Metadata and chapters ----------------------------------------------------------
 

@@ -28,6 +28,9 @@ struct MetaSpecifier {
     int index = 0;
 };
 
+// True when -vn, -an, -sn or -dn of the context disables streams of the type.
+bool TypeDisabled(const OptionsContext& ctx, AVMediaType type);
+
 // 0, or -1 with LastError ("Invalid metadata specifier %s.", "Invalid
 // metadata type %s.") logged at fatal level.
 int ParseMetaType(TCustomFFmpegOpt& task, const std::string& spec, MetaSpecifier& result);
