@@ -361,24 +361,34 @@ void TCustomDecoder::GetFileStreamInfo(TFileStreamInfo& info) {
     info.Track = WholeNumber(MetadataValue(metadata, "track", ""));
 }
 
+AVStream* TCustomDecoder::StreamOfType(int& stream_index, AVMediaType type) {
+    const char* const name = type == AVMEDIA_TYPE_AUDIO ? "audio" : "video";
+    if (stream_index == -1) {
+        stream_index =
+            type == AVMEDIA_TYPE_AUDIO ? first_audio_stream_index_ : first_video_stream_index_;
+        if (stream_index == -1) {
+            LogError(llError, StringPrintf("no %s stream.", name));
+            return nullptr;
+        }
+    }
+    if (!CheckStreamIndex(stream_index)) {
+        return nullptr;
+    }
+    AVStream* st = format_context_->streams[stream_index];
+    if (st->codecpar->codec_type != type) {
+        LogError(llError, StringPrintf("stream #%d is not %s stream.", stream_index, name));
+        return nullptr;
+    }
+    return st;
+}
+
 void TCustomDecoder::GetAudioStreamInfo(int stream_index, TAudioStreamInfo& info) {
     info = TAudioStreamInfo{};
     if (NotLoaded()) {
         return;
     }
-    if (stream_index == -1) {
-        stream_index = first_audio_stream_index_;
-        if (stream_index == -1) {
-            LogError(llError, "no audio stream.");
-            return;
-        }
-    }
-    if (!CheckStreamIndex(stream_index)) {
-        return;
-    }
-    AVStream* st = format_context_->streams[stream_index];
-    if (st->codecpar->codec_type != AVMEDIA_TYPE_AUDIO) {
-        LogError(llError, StringPrintf("stream #%d is not audio stream.", stream_index));
+    AVStream* st = StreamOfType(stream_index, AVMEDIA_TYPE_AUDIO);
+    if (st == nullptr) {
         return;
     }
     const AVCodecContext* codec = StreamCodecContext(stream_index);
@@ -400,19 +410,8 @@ void TCustomDecoder::GetVideoStreamInfo(int stream_index, TVideoStreamInfo& info
     if (NotLoaded()) {
         return;
     }
-    if (stream_index == -1) {
-        stream_index = first_video_stream_index_;
-        if (stream_index == -1) {
-            LogError(llError, "no video stream.");
-            return;
-        }
-    }
-    if (!CheckStreamIndex(stream_index)) {
-        return;
-    }
-    AVStream* st = format_context_->streams[stream_index];
-    if (st->codecpar->codec_type != AVMEDIA_TYPE_VIDEO) {
-        LogError(llError, StringPrintf("stream #%d is not video stream.", stream_index));
+    AVStream* st = StreamOfType(stream_index, AVMEDIA_TYPE_VIDEO);
+    if (st == nullptr) {
         return;
     }
     const AVCodecContext* codec = StreamCodecContext(stream_index);

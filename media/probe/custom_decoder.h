@@ -113,6 +113,10 @@ private:
     int64_t InputSize() const;
     void RaiseBeforeFindStreamInfo();
     bool CheckStreamIndex(int stream_index);
+    // The stream a record getter describes: `stream_index`, or for -1 the
+    // first stream of the type. Null, with the error logged, when there is no
+    // such stream or it is of another type.
+    AVStream* StreamOfType(int& stream_index, AVMediaType type);
 
     // The information text's pieces.
     void AppendStreamLine(std::string& text, int stream_index);
