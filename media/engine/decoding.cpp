@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstring>
+#include <optional>
 #include <string>
 
 #include "media/options/error_text.h"
@@ -163,6 +164,60 @@ int SendToDecoder(AVCodecContext* dec, const AVPacket* packet) {
     return result == AVERROR_EOF ? 0 : result;
 }
 
+// The seek point of the stream's input in `tb`; none when the input was not
+// opened at -ss.
+std::optional<std::int64_t> SeekPoint(const TCustomFFmpegOpt& task, const InputStream& ist,
+                                      AVRational tb) {
+    const InputFile& file = *task.input_files.at(static_cast<std::size_t>(ist.file_index));
+    if (file.seeked == 0) {
+        return std::nullopt;
+    }
+    return ff.av_rescale_q(file.time_origin, kMicroseconds, tb);
+}
+
+// Cuts the samples of `frame` (stamped in 1/sample_rate) that lie before
+// `start`: 1 when samples remain, 0 when the whole frame lies before it.
+int CutSamplesBefore(AVFrame* frame, std::optional<std::int64_t> start) {
+    if (!start || frame->pts == kNoTimestamp || frame->pts >= *start) {
+        return 1;
+    }
+    const std::int64_t skip = *start - frame->pts;
+    if (skip >= frame->nb_samples) {
+        ff.av_frame_unref(frame);
+        return 0;
+    }
+    FramePtr cut(ff.av_frame_alloc());
+    if (!cut) {
+        return AVERROR(ENOMEM);
+    }
+    cut->format = frame->format;
+    cut->sample_rate = frame->sample_rate;
+    cut->nb_samples = frame->nb_samples - static_cast<int>(skip);
+    int result = ff.av_channel_layout_copy(&cut->ch_layout, &frame->ch_layout);
+    if (result >= 0) {
+        result = ff.av_frame_get_buffer(cut.get(), 0);
+    }
+    if (result >= 0) {
+        result = ff.av_frame_copy_props(cut.get(), frame);
+    }
+    if (result < 0) {
+        return result;
+    }
+    ff.av_samples_copy(cut->extended_data, frame->extended_data, 0, static_cast<int>(skip),
+                       cut->nb_samples, frame->ch_layout.nb_channels,
+                       static_cast<AVSampleFormat>(frame->format));
+    cut->pts = frame->pts + skip;
+    ff.av_frame_unref(frame);
+    ff.av_frame_move_ref(frame, cut.get());
+    return 1;
+}
+
+// A video frame that starts before the seek point is left out, as a whole.
+bool BeforeSeekPoint(const TCustomFFmpegOpt& task, const InputStream& ist, const AVFrame* frame) {
+    const std::optional<std::int64_t> start = SeekPoint(task, ist, ist.stream->time_base);
+    return start && frame->pts != kNoTimestamp && frame->pts < *start;
+}
+
 enum class RectResult { kDrawn, kNotBitmap, kOverflow };
 
 RectResult DrawRect(std::uint8_t* canvas, int linesize, int width, int height,
@@ -287,6 +342,14 @@ int decode_audio_packet(TCustomFFmpegOpt& task, InputStream& ist, const AVPacket
         const AVRational sample_tb{1, frame->sample_rate};
         frame->pts = ff.av_rescale_delta(stamp_tb, stamp, sample_tb, frame->nb_samples,
                                          &ist.filter_rescale_remainder, sample_tb);
+        const int kept = CutSamplesBefore(frame, SeekPoint(task, ist, sample_tb));
+        if (kept < 0) {
+            ff.av_frame_unref(frame);
+            return kept;
+        }
+        if (kept == 0) {
+            continue;
+        }
         if (PushToFilters(ist, frame) < 0) {
             ff.av_frame_unref(frame);
             task.RaiseError("Failed to inject frame into filter network");
@@ -356,7 +419,9 @@ int decode_video_packet(TCustomFFmpegOpt& task, InputStream& ist, const AVPacket
             frame->sample_aspect_ratio = ist.stream->sample_aspect_ratio;
         }
         CheckVideoParameterChange(task, ist, frame);
-        if (PushToFilters(ist, frame) < 0) {
+        if (BeforeSeekPoint(task, ist, frame)) {
+            ff.av_frame_unref(frame);
+        } else if (PushToFilters(ist, frame) < 0) {
             ff.av_frame_unref(frame);
             task.RaiseError("Failed to inject frame into filter network");
         }

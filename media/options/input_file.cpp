@@ -475,6 +475,7 @@ int AddOpenedFile(TCustomFFmpegOpt& task, OptionsContext& ctx, const std::string
     file.ts_offset =
         task.copy_timestamps != 0 ? ctx.input_ts_offset : ctx.input_ts_offset - timestamp;
     file.time_origin = timestamp + file.ts_offset;
+    file.seeked = ctx.start_time != 0 ? 1 : 0;
     file.recording_time = recording_time;
     file.ctx = std::move(ic);
 

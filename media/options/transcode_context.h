@@ -220,6 +220,9 @@ struct InputFile {
     std::int64_t recording_time = INT64_MAX;
     std::int64_t time_origin = 0;
     std::int32_t limit_reached = 0;
+    // Opened at -ss: decoding starts at the key frame before the seek point,
+    // and what decodes before time_origin is not part of the output.
+    std::int32_t seeked = 0;
 };
 
 struct InputStream {

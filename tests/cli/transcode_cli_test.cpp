@@ -384,10 +384,29 @@ INSTANTIATE_TEST_SUITE_P(
         OptionCase{"input_to", "-to 2", "-c:v mpeg4 -c:a aac", ".mkv", 2.0,
                    kOneFrameAndAudioPacket},
         OptionCase{"input_t_copy", "-t 3", "-c copy", ".mkv", 3.0, kOneFrameAndAudioPacket},
-        OptionCase{"input_ss_to", "-ss 1 -to 3.5", "-c:v mpeg4 -c:a aac", ".mkv", 2.5},
+        OptionCase{"input_ss_to", "-ss 1 -to 3.5", "-c:v mpeg4 -c:a aac", ".mkv", 2.5,
+                   kOneFrameAndAudioPacket},
         OptionCase{"output_t_copy", "", "-t 3 -c copy", ".mkv", 3.0},
         OptionCase{"copy", "", "-c copy", ".mp4", 5.0}),
     [](const ::testing::TestParamInfo<OptionCase>& info) { return std::string(info.param.name); });
+
+// The input seeks to the key frame at 0.96 s; what decodes before 1 s is not
+// part of the output.
+TEST_F(TranscodeCliTest, InputSeekStartsAtTheSeekPoint) {
+    const fs::path output = Out("seek-point.mkv");
+    ASSERT_EQ(
+        Transcode("-ss 1 -to 3.5 -i " + Q(video_) + " -c:v mpeg4 -c:a pcm_s16le " + Q(output)), 0);
+    EXPECT_EQ(CountFrames(output, "v"), 63);  // the frames starting at 1.00 .. 3.48 s
+    double samples = 0;
+    for (const std::string& line :
+         Lines(RunFfprobe("-v error -select_streams a -show_entries frame=nb_samples -of csv=p=0 " +
+                          Q(output)))) {
+        samples += ToDouble(line);
+    }
+    // Cut to the sample at the start, on a whole AAC packet at the end.
+    EXPECT_GE(samples, 2.5 * 44100);
+    EXPECT_LE(samples, 2.5 * 44100 + 1024);
+}
 
 TEST_F(TranscodeCliTest, StreamCopyKeepsCodecsAndPackets) {
     const fs::path output = Out("copy.mkv");
