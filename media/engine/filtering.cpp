@@ -56,9 +56,9 @@ bool DrainSink(TCustomFFmpegOpt& task, OutputStream& ost) {
                 encode_video_frame(task, muxer, ost, frame);
                 break;
             case AVMEDIA_TYPE_AUDIO:
-                // Audio decoded ahead of the start (the pre-roll of an input
-                // seek) is not part of the output; a frame that reaches into
-                // the output is kept whole.
+                // Audio stamped wholly before the output's start (a negative
+                // -itsoffset, say) is not part of the output; a frame that
+                // reaches into the output is kept whole.
                 if (task.copy_timestamps == 0 && frame->pts != kNoTimestamp &&
                     frame->pts + frame->nb_samples <= 0) {
                     ff.av_frame_unref(frame);
