@@ -4,6 +4,10 @@
 #include <link.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <optional>
 #include <set>
 #include <vector>
 
@@ -51,6 +55,77 @@ bool PreloadFolderDependencies(const std::string& folder, const std::string& fil
     return true;
 }
 
+// The address range [start, end) of one loaded segment of an object.
+struct MappedRange {
+    std::uintptr_t start;
+    std::uintptr_t end;
+};
+
+bool Inside(const std::vector<MappedRange>& ranges, std::uintptr_t address, std::size_t size) {
+    return std::any_of(ranges.begin(), ranges.end(), [&](const MappedRange& range) {
+        return address >= range.start && address <= range.end && size <= range.end - address;
+    });
+}
+
+// The DT_NEEDED names of a loaded object, from its dynamic section in memory.
+// The dynamic linker may or may not have relocated the string table's address
+// in place, so either reading is accepted when it lies inside the object's
+// loaded segments; anything else gives nullopt.
+std::optional<std::vector<std::string>> NeededInMemory(const dl_phdr_info& info) {
+    std::vector<MappedRange> ranges;
+    const ElfW(Dyn)* dynamic = nullptr;
+    for (int i = 0; i < info.dlpi_phnum; ++i) {
+        const ElfW(Phdr)& header = info.dlpi_phdr[i];
+        const std::uintptr_t start = info.dlpi_addr + header.p_vaddr;
+        if (header.p_type == PT_LOAD) {
+            ranges.push_back({start, start + header.p_memsz});
+        } else if (header.p_type == PT_DYNAMIC) {
+            dynamic = reinterpret_cast<const ElfW(Dyn)*>(start);
+        }
+    }
+    if (dynamic == nullptr) {
+        return std::vector<std::string>{};
+    }
+    std::uintptr_t table = 0;
+    std::size_t table_size = 0;
+    std::vector<std::size_t> offsets;
+    for (const ElfW(Dyn)* entry = dynamic;
+         Inside(ranges, reinterpret_cast<std::uintptr_t>(entry), sizeof(ElfW(Dyn))); ++entry) {
+        if (entry->d_tag == DT_NULL) {
+            break;
+        }
+        if (entry->d_tag == DT_NEEDED) {
+            offsets.push_back(entry->d_un.d_val);
+        } else if (entry->d_tag == DT_STRTAB) {
+            table = entry->d_un.d_ptr;
+        } else if (entry->d_tag == DT_STRSZ) {
+            table_size = entry->d_un.d_val;
+        }
+    }
+    if (offsets.empty()) {
+        return std::vector<std::string>{};
+    }
+    if (!Inside(ranges, table, table_size)) {
+        table += info.dlpi_addr;
+        if (!Inside(ranges, table, table_size)) {
+            return std::nullopt;
+        }
+    }
+    const char* strings = reinterpret_cast<const char*>(table);
+    std::vector<std::string> needed;
+    for (const std::size_t offset : offsets) {
+        if (offset >= table_size) {
+            return std::nullopt;
+        }
+        const std::size_t length = ::strnlen(strings + offset, table_size - offset);
+        if (length == table_size - offset) {
+            return std::nullopt;  // not terminated inside the table
+        }
+        needed.emplace_back(strings + offset, length);
+    }
+    return needed;
+}
+
 }  // namespace
 
 void DynamicLibrary::Closer::operator()(void* handle) const {
@@ -59,7 +134,7 @@ void DynamicLibrary::Closer::operator()(void* handle) const {
 
 DynamicLibrary DynamicLibrary::Open(const std::string& file, std::string& error) {
     ::dlerror();
-    void* handle = ::dlopen(file.c_str(), RTLD_NOW | RTLD_LOCAL);
+    void* handle = ::dlopen(file.c_str(), RTLD_LAZY | RTLD_LOCAL);
     if (!handle) {
         error = LastDlError("cannot open the library");
         return DynamicLibrary();
@@ -97,6 +172,20 @@ std::vector<std::string> LoadedLibraryPaths() {
         },
         &paths);
     return paths;
+}
+
+std::vector<LoadedLibrary> LoadedLibraries() {
+    std::vector<LoadedLibrary> libraries;
+    ::dl_iterate_phdr(
+        [](dl_phdr_info* info, std::size_t, void* data) {
+            if (info->dlpi_name && info->dlpi_name[0] != '\0') {
+                static_cast<std::vector<LoadedLibrary>*>(data)->push_back(
+                    {info->dlpi_name, NeededInMemory(*info)});
+            }
+            return 0;
+        },
+        &libraries);
+    return libraries;
 }
 
 bool PinLoadedLibrary(const std::string& path) {

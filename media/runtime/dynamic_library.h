@@ -2,6 +2,7 @@
 #pragma once
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -12,9 +13,10 @@ public:
     DynamicLibrary() = default;
 
     // Opens a file by path or, without a "/", by name through the system search
-    // path. Symbols are resolved at once, so a library with unresolved
-    // references fails here rather than at its first call. On failure the
-    // result is empty and error holds the system's text.
+    // path. Function references are bound at their first call, as for a
+    // program linked against the library: binding all of FFmpeg's and its
+    // dependencies' functions at once costs milliseconds at every start. On
+    // failure the result is empty and error holds the system's text.
     static DynamicLibrary Open(const std::string& file, std::string& error);
 
     // Opens folder + file by its full path so that its dependencies come from
@@ -46,6 +48,15 @@ private:
 
 // Paths of every shared object loaded in the process, in load order.
 std::vector<std::string> LoadedLibraryPaths();
+
+// A shared object loaded in the process and the names it needs (its DT_NEEDED
+// entries), read from its dynamic section in memory; nullopt when that
+// section could not be read safely.
+struct LoadedLibrary {
+    std::string path;
+    std::optional<std::vector<std::string>> needed;
+};
+std::vector<LoadedLibrary> LoadedLibraries();
 
 // Keeps an already loaded shared object in the process for good: closing the
 // handles that opened it no longer unloads it.

@@ -95,17 +95,20 @@ void PinSystemLibrariesLoadedSince(const std::vector<std::string>& before) {
         bool pin = true;
     };
     std::vector<Candidate> candidates;
-    for (const std::string& path : LoadedLibraryPaths()) {
-        if (loaded_before.contains(path)) {
+    for (LoadedLibrary& library : LoadedLibraries()) {
+        if (loaded_before.contains(library.path)) {
             continue;
         }
-        std::string name = std::filesystem::path(path).filename().string();
+        std::string name = std::filesystem::path(library.path).filename().string();
         if (IsMediaLibraryFile(name)) {
             unpinned_names.insert(std::move(name));
-        } else {
-            candidates.push_back(
-                {path, std::move(name), ReadElfNeeded(path).value_or(std::vector<std::string>{})});
+            continue;
         }
+        // Read from the mapped image; the file only when that cannot be done.
+        std::vector<std::string> needed =
+            library.needed ? std::move(*library.needed)
+                           : ReadElfNeeded(library.path).value_or(std::vector<std::string>{});
+        candidates.push_back({std::move(library.path), std::move(name), std::move(needed)});
     }
     for (bool changed = true; changed;) {
         changed = false;

@@ -1,4 +1,5 @@
-// No program or shared object we build links against FFmpeg or SDL: they are
+// The ELF dependency readers, from files and from mapped images; and no
+// program or shared object we build links against FFmpeg or SDL: they are
 // loaded at run time only.
 #include "media/runtime/elf_dependencies.h"
 
@@ -8,6 +9,8 @@
 #include <filesystem>
 #include <string>
 #include <vector>
+
+#include "media/runtime/dynamic_library.h"
 
 namespace tavrin {
 namespace {
@@ -28,6 +31,31 @@ TEST(ElfDependencies, ReaderSeesTheDependenciesOfFFmpegItself) {
 
     EXPECT_FALSE(ReadElfNeeded(TAVRIN_SOURCE_DIR "/CMakeLists.txt", &error));
     EXPECT_EQ(error, "not an ELF file");
+}
+
+// The loader reads what loaded libraries need from their mapped images; that
+// must agree with the files, whether or not the dynamic linker relocated the
+// dynamic sections in place.
+TEST(ElfDependencies, MappedImagesNameWhatTheirFilesNeed) {
+    int compared = 0;
+    bool saw_cxx_runtime = false;
+    for (const LoadedLibrary& library : LoadedLibraries()) {
+        if (library.path.rfind("linux-vdso", 0) == 0) {
+            continue;  // the kernel's, with no file behind it
+        }
+        ASSERT_TRUE(library.needed) << library.path;
+        std::string error;
+        const auto from_file = ReadElfNeeded(library.path, &error);
+        ASSERT_TRUE(from_file) << library.path << ": " << error;
+        EXPECT_EQ(*library.needed, *from_file) << library.path;
+        if (library.path.find("libstdc++") != std::string::npos) {
+            saw_cxx_runtime = true;
+            EXPECT_FALSE(library.needed->empty());
+        }
+        ++compared;
+    }
+    EXPECT_TRUE(saw_cxx_runtime);
+    EXPECT_GE(compared, 4);  // libstdc++, libm, libc, the dynamic linker at least
 }
 
 TEST(ElfDependencies, NoBuiltBinaryNeedsAMediaLibrary) {
