@@ -77,32 +77,39 @@ void MarkStreamUsed(InputStream& ist) {
     ist.stream->discard = AVDISCARD_DEFAULT;
 }
 
-// The special pixel format lists of the JPEG encoders in unofficial mode.
-const AVPixelFormat* JpegPixelFormats(const AVCodecContext* codec_ctx, const AVCodec* encoder) {
-    static constexpr AVPixelFormat kMjpeg[] = {AV_PIX_FMT_YUVJ420P, AV_PIX_FMT_YUVJ422P,
-                                               AV_PIX_FMT_YUV420P, AV_PIX_FMT_YUV422P,
-                                               AV_PIX_FMT_NONE};
-    static constexpr AVPixelFormat kLjpeg[] = {
-        AV_PIX_FMT_YUVJ420P, AV_PIX_FMT_YUVJ422P, AV_PIX_FMT_YUVJ444P, AV_PIX_FMT_YUV420P,
-        AV_PIX_FMT_YUV422P,  AV_PIX_FMT_YUV444P,  AV_PIX_FMT_BGRA,     AV_PIX_FMT_NONE};
-    if (codec_ctx == nullptr || codec_ctx->strict_std_compliance >= 0) {
-        return nullptr;
-    }
-    if (encoder->id == AV_CODEC_ID_MJPEG) {
-        return kMjpeg;
-    }
-    if (encoder->id == AV_CODEC_ID_LJPEG) {
-        return kLjpeg;
-    }
-    return nullptr;
+bool IsJpegEncoder(const AVCodec* encoder) {
+    return encoder->id == AV_CODEC_ID_MJPEG || encoder->id == AV_CODEC_ID_LJPEG;
 }
 
-const AVPixelFormat* EncoderPixelFormats(const AVCodecContext* codec_ctx, const AVCodec* encoder) {
+bool IsLimitedRangeYuv(AVPixelFormat format) {
+    return format == AV_PIX_FMT_YUV420P || format == AV_PIX_FMT_YUV422P ||
+           format == AV_PIX_FMT_YUV444P;
+}
+
+// The pixel formats the encoder takes, in its order of preference; empty when
+// it does not say. The JPEG encoders have lists of their own: in unofficial
+// mode the ones below; otherwise their own lists without the limited-range
+// YUV formats, which they list but refuse unless compliance is unofficial.
+std::vector<AVPixelFormat> EncoderPixelFormats(const AVCodecContext* codec_ctx,
+                                               const AVCodec* encoder) {
     if (encoder == nullptr || encoder->pix_fmts == nullptr) {
-        return nullptr;
+        return {};
     }
-    const AVPixelFormat* special = JpegPixelFormats(codec_ctx, encoder);
-    return special != nullptr ? special : encoder->pix_fmts;
+    const bool unofficial = codec_ctx != nullptr && codec_ctx->strict_std_compliance < 0;
+    if (unofficial && encoder->id == AV_CODEC_ID_MJPEG) {
+        return {AV_PIX_FMT_YUVJ420P, AV_PIX_FMT_YUVJ422P, AV_PIX_FMT_YUV420P, AV_PIX_FMT_YUV422P};
+    }
+    if (unofficial && encoder->id == AV_CODEC_ID_LJPEG) {
+        return {AV_PIX_FMT_YUVJ420P, AV_PIX_FMT_YUVJ422P, AV_PIX_FMT_YUVJ444P, AV_PIX_FMT_YUV420P,
+                AV_PIX_FMT_YUV422P,  AV_PIX_FMT_YUV444P,  AV_PIX_FMT_BGRA};
+    }
+    std::vector<AVPixelFormat> formats;
+    for (const AVPixelFormat* p = encoder->pix_fmts; *p != AV_PIX_FMT_NONE; ++p) {
+        if (!IsJpegEncoder(encoder) || !IsLimitedRangeYuv(*p)) {
+            formats.push_back(*p);
+        }
+    }
+    return formats;
 }
 
 // --- Input chains -----------------------------------------------------------------
@@ -746,22 +753,18 @@ int PrepareSub2Video(TCustomFFmpegOpt& task, InputStream& ist) {
 
 AVPixelFormat ChoosePixelFormat(const AVCodecContext* codec_ctx, const AVCodec* encoder,
                                 AVPixelFormat format) {
-    const AVPixelFormat* list = EncoderPixelFormats(codec_ctx, encoder);
-    if (list == nullptr) {
+    const std::vector<AVPixelFormat> list = EncoderPixelFormats(codec_ctx, encoder);
+    if (list.empty()) {
         return format;
     }
     const AVPixFmtDescriptor* descriptor = ff.av_pix_fmt_desc_get(format);
     const int has_alpha = descriptor != nullptr ? (descriptor->nb_components % 2 == 0) : 0;
     AVPixelFormat best = AV_PIX_FMT_NONE;
-    const AVPixelFormat* p = list;
-    for (; *p != AV_PIX_FMT_NONE; ++p) {
-        best = ff.av_find_best_pix_fmt_of_2(best, *p, format, has_alpha, nullptr);
-        if (*p == format) {
-            break;
+    for (const AVPixelFormat candidate : list) {
+        best = ff.av_find_best_pix_fmt_of_2(best, candidate, format, has_alpha, nullptr);
+        if (candidate == format) {
+            return format;
         }
-    }
-    if (*p != AV_PIX_FMT_NONE) {
-        return format;
     }
     if (format != AV_PIX_FMT_NONE) {
         const char* requested = ff.av_get_pix_fmt_name(format);
@@ -791,13 +794,13 @@ std::optional<std::string> ChoosePixelFormats(OutputStream& ost) {
         const char* name = ff.av_get_pix_fmt_name(chosen);
         return name != nullptr ? std::optional<std::string>(name) : std::nullopt;
     }
-    const AVPixelFormat* list = EncoderPixelFormats(codec_ctx, ost.encoder);
-    if (list == nullptr) {
+    const std::vector<AVPixelFormat> list = EncoderPixelFormats(codec_ctx, ost.encoder);
+    if (list.empty()) {
         return std::nullopt;
     }
     std::string names;
-    for (const AVPixelFormat* p = list; *p != AV_PIX_FMT_NONE; ++p) {
-        names += (names.empty() ? "" : "|") + std::string(ff.av_get_pix_fmt_name(*p));
+    for (const AVPixelFormat format : list) {
+        names += (names.empty() ? "" : "|") + std::string(ff.av_get_pix_fmt_name(format));
     }
     return names;
 }

@@ -14,6 +14,7 @@
 #include <optional>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/core/merge_plan.h"
@@ -489,6 +490,29 @@ TEST_F(TranscodeCliTest, FrameRate15000Over1001) {
     const fs::path reference = Out("ntsc15-ffmpeg.mp4");
     ASSERT_TRUE(RunFfmpeg("-i " + Q(video_) + " -an -r 15000/1001 -c:v mpeg4 " + Q(reference)));
     EXPECT_EQ(CountFrames(output, "v"), CountFrames(reference, "v"));
+}
+
+// The JPEG encoders list limited-range YUV but refuse it at normal compliance:
+// they must be handed a full-range format, also when -pix_fmt asks otherwise.
+TEST_F(TranscodeCliTest, JpegEncodersGetAFullRangeFormat) {
+    const std::vector<std::pair<std::string, std::string>> cases = {
+        {"mjpeg", "-c:v mjpeg"},
+        {"mjpeg-yuv420p", "-c:v mjpeg -pix_fmt yuv420p"},
+        {"ljpeg", "-c:v ljpeg"},
+    };
+    for (const auto& [name, options] : cases) {
+        SCOPED_TRACE(options);
+        const fs::path output = Out(name + ".avi");
+        std::string log;
+        ASSERT_EQ(
+            Transcode("-i " + Q(video_) + " -an -frames:v 5 " + options + " " + Q(output), &log), 0)
+            << log;
+        EXPECT_EQ(RunFfprobe("-v error -select_streams v:0 -show_entries stream=pix_fmt -of "
+                             "csv=p=0 " +
+                             Q(output)),
+                  "yuvj420p\n");
+        EXPECT_EQ(CountFrames(output, "v"), 5);
+    }
 }
 
 TEST_F(TranscodeCliTest, TwoPassLibx264) {

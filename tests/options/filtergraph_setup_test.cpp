@@ -95,8 +95,10 @@ TEST_F(FilterPiecesTest, PixelFormatChoice) {
     OutputStream& bare = Stream("-c:v mpeg4 -pix_fmt +", AVMEDIA_TYPE_VIDEO);
     EXPECT_FALSE(ChoosePixelFormats(bare).has_value());
 
-    // The JPEG encoder's unofficial list.
+    // The JPEG encoder's unofficial list; at normal compliance its own list
+    // without the limited-range formats it would refuse.
     OutputStream& mjpeg = Stream("-c:v mjpeg", AVMEDIA_TYPE_VIDEO);
+    EXPECT_EQ(ChoosePixelFormats(mjpeg).value_or("<none>"), "yuvj420p|yuvj422p|yuvj444p");
     mjpeg.codec_ctx->strict_std_compliance = FF_COMPLIANCE_UNOFFICIAL;
     EXPECT_EQ(ChoosePixelFormats(mjpeg).value_or("<none>"), "yuvj420p|yuvj422p|yuv420p|yuv422p");
 
