@@ -5,7 +5,8 @@
 # resident memory of both and their ratios. Targets: wall ratio <= 1.05,
 # memory ratio <= 1.2.
 #
-#   bench/transcode_bench.sh [ROUNDS]    (BUILD=<build folder>, default build/release)
+#   bench/transcode_bench.sh [ROUNDS]    (BUILD=<build folder>, default build/release;
+#                                         CASES="1 4" runs only those tasks, numbered from 1)
 #
 # ROUNDS defaults to 3; tasks that run under 2 s get at least 21 rounds.
 #
@@ -87,6 +88,9 @@ printf "%-28s %10s %10s %7s %11s %11s %7s\n" "task" "ours s" "ffmpeg s" "wall" \
     "ours MiB" "ffmpeg MiB" "memory"
 verdict=0
 for c in "${!case_names[@]}"; do
+    if [ -n "${CASES:-}" ] && [[ " $CASES " != *" $((c + 1)) "* ]]; then
+        continue
+    fi
     : >"$work/rec-ours"
     : >"$work/rec-peer"
     # Rounds alternate which program goes first so that neither profits from

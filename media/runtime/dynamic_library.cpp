@@ -174,18 +174,22 @@ std::vector<std::string> LoadedLibraryPaths() {
     return paths;
 }
 
-std::vector<LoadedLibrary> LoadedLibraries() {
-    std::vector<LoadedLibrary> libraries;
+std::vector<LoadedLibrary> LoadedLibraries(const std::set<std::string>& known) {
+    struct Walk {
+        const std::set<std::string>& known;
+        std::vector<LoadedLibrary> libraries;
+    } walk{known, {}};
     ::dl_iterate_phdr(
         [](dl_phdr_info* info, std::size_t, void* data) {
-            if (info->dlpi_name && info->dlpi_name[0] != '\0') {
-                static_cast<std::vector<LoadedLibrary>*>(data)->push_back(
-                    {info->dlpi_name, NeededInMemory(*info)});
+            auto& state = *static_cast<Walk*>(data);
+            if (info->dlpi_name && info->dlpi_name[0] != '\0' &&
+                !state.known.contains(info->dlpi_name)) {
+                state.libraries.push_back({info->dlpi_name, NeededInMemory(*info)});
             }
             return 0;
         },
-        &libraries);
-    return libraries;
+        &walk);
+    return walk.libraries;
 }
 
 bool PinLoadedLibrary(const std::string& path) {

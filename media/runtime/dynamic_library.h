@@ -3,6 +3,7 @@
 
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -56,7 +57,8 @@ struct LoadedLibrary {
     std::string path;
     std::optional<std::vector<std::string>> needed;
 };
-std::vector<LoadedLibrary> LoadedLibraries();
+// Every loaded shared object whose path is not in `known`, in load order.
+std::vector<LoadedLibrary> LoadedLibraries(const std::set<std::string>& known = {});
 
 // Keeps an already loaded shared object in the process for good: closing the
 // handles that opened it no longer unloads it.

@@ -72,12 +72,14 @@ void ClearEntries(LibraryId id) {
 // The libraries that must stay unloadable: ours, and FFmpeg's own that come
 // along (libpostproc) or that others load themselves (SDL).
 bool IsMediaLibraryFile(const std::string& file) {
-    for (int index = 0; index < kLibraryCount; ++index) {
-        if (file == LibraryFileName(static_cast<LibraryId>(index))) {
-            return true;
+    static const std::set<std::string> kOurs = [] {
+        std::set<std::string> names;
+        for (int index = 0; index < kLibraryCount; ++index) {
+            names.insert(LibraryFileName(static_cast<LibraryId>(index)));
         }
-    }
-    return file.starts_with("libpostproc.so") || file.starts_with("libSDL");
+        return names;
+    }();
+    return kOurs.contains(file) || file.starts_with("libpostproc.so") || file.starts_with("libSDL");
 }
 
 // The system libraries that loading FFmpeg pulled in stay for the life of the
@@ -95,10 +97,7 @@ void PinSystemLibrariesLoadedSince(const std::vector<std::string>& before) {
         bool pin = true;
     };
     std::vector<Candidate> candidates;
-    for (LoadedLibrary& library : LoadedLibraries()) {
-        if (loaded_before.contains(library.path)) {
-            continue;
-        }
+    for (LoadedLibrary& library : LoadedLibraries(loaded_before)) {
         std::string name = std::filesystem::path(library.path).filename().string();
         if (IsMediaLibraryFile(name)) {
             unpinned_names.insert(std::move(name));
