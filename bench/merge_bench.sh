@@ -5,11 +5,15 @@
 # generated 60 s 1280x720 30 fps H.264+AAC clip and three 30 s MP3 files, and
 # prints the median wall times and their ratio. Target: wall ratio <= 1.05.
 #
-#   bench/merge_bench.sh [ROUNDS]    (BUILD=<build folder>, default build/release)
+#   bench/merge_bench.sh [ROUNDS]    (BUILD=<build folder>, default build/release;
+#                                     ROUNDS defaults to 4, rounded up to even)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-rounds=${1:-3}
+# Even, so that each program goes first in half of the rounds (see
+# transcode_bench.sh).
+rounds=${1:-4}
+rounds=$((rounds + rounds % 2))
 build=${BUILD:-build/release}
 ours=$build/app/tavrin-merge
 if [ ! -x "$ours" ]; then
