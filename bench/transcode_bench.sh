@@ -9,7 +9,7 @@
 #                                         CASES="1 4" runs only those tasks, numbered from 1)
 #
 # ROUNDS defaults to 4 and is rounded up to an even count; tasks that run
-# under 2 s get at least 22 rounds.
+# under 2 s get at least 50 rounds.
 #
 # Tasks: the merge application's final "MP4" and "MKV" tasks (video of the
 # clip, audio of the first MP3), the join of the three MP3 files cut to 60 s
@@ -102,7 +102,7 @@ for c in "${!case_names[@]}"; do
     # One untimed run of each first, so that the first timed round does not
     # read the input and the libraries in alone. Rounds then alternate which
     # program goes first. Short runs are at the mercy of the machine's noise:
-    # they get at least 22 rounds, still a few seconds.
+    # they get at least 50 rounds, still a few seconds.
     # shellcheck disable=SC2086
     measure "$work/warm-up" "$ours" -loglevel error ${ours_args[$c]}
     # shellcheck disable=SC2086
@@ -122,8 +122,8 @@ for c in "${!case_names[@]}"; do
             # shellcheck disable=SC2086
             measure "$work/rec-ours" "$ours" -loglevel error ${ours_args[$c]}
         fi
-        if [ "$round" -eq 1 ] && awk '{ exit !($1 < 2) }' "$work/rec-ours" && [ "$case_rounds" -lt 22 ]; then
-            case_rounds=22
+        if [ "$round" -eq 1 ] && awk '{ exit !($1 < 2) }' "$work/rec-ours" && [ "$case_rounds" -lt 50 ]; then
+            case_rounds=50
         fi
     done
     ow=$(median "$work/rec-ours" 1)
@@ -140,5 +140,5 @@ for c in "${!case_names[@]}"; do
     echo "$line"
     case $line in *"ABOVE TARGET"*) verdict=1 ;; esac
 done
-echo "rounds: $rounds (22 for tasks under 2 s); ratios are ours / ffmpeg of the medians; targets: wall <= 1.05, memory <= 1.2"
+echo "rounds: $rounds (50 for tasks under 2 s); ratios are ours / ffmpeg of the medians; targets: wall <= 1.05, memory <= 1.2"
 exit $verdict
