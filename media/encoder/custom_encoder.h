@@ -164,6 +164,10 @@ protected:
     void ConnectTask(TFFmpeg& task);
     // Copies StrictOptions and the time-outs into the task.
     void ApplyTaskSettings(TFFmpeg& task) const;
+    // Applies the settings and opens `file_name` as the task's next input with
+    // the options' text and presets (an empty FileName there takes the name).
+    // The open's result; a failure's text becomes the last error text.
+    int OpenTaskInput(TFFmpeg& task, const std::string& file_name, TInputOptions* options);
     std::uint8_t PreviewFlagsValue() const;
     // Starts the task at the next index (caller holds the termination lock).
     void StartNextTask();

@@ -105,6 +105,29 @@ void TCustomEncoder::ApplyTaskSettings(TFFmpeg& task) const {
     task.WriteTimeout = WriteTimeout();
 }
 
+int TCustomEncoder::OpenTaskInput(TFFmpeg& task, const std::string& file_name,
+                                  TInputOptions* options) {
+    ApplyTaskSettings(task);
+    std::string options_text;
+    std::string presets_text;
+    if (options != nullptr) {
+        if (options->FileName.empty()) {
+            options->FileName = file_name;
+        }
+        options_text = options->Options;
+        presets_text = options->Presets;
+    }
+    int result = 0;
+    {
+        ScopedOptionsContext ctx(task);
+        result = OpenInputFile(task, ctx.get(), options_text, file_name, presets_text);
+    }
+    if (result < 0) {
+        SetLastErrorText(task.LastError);
+    }
+    return result;
+}
+
 std::int32_t TZOZovadod::AddTask(const std::string& file_name, TInputOptions* options) {
     RefuseWhileWorking("AddTask");
     std::unique_ptr<TFFmpeg> task;
@@ -112,23 +135,8 @@ std::int32_t TZOZovadod::AddTask(const std::string& file_name, TInputOptions* op
         task = std::make_unique<TFFmpeg>();
         BuildOptionTable(*task);
         ConnectTask(*task);
-        ApplyTaskSettings(*task);
-        std::string options_text;
-        std::string presets_text;
-        if (options != nullptr) {
-            if (options->FileName.empty()) {
-                options->FileName = file_name;
-            }
-            options_text = options->Options;
-            presets_text = options->Presets;
-        }
-        int result = 0;
-        {
-            ScopedOptionsContext ctx(*task);
-            result = OpenInputFile(*task, ctx.get(), options_text, file_name, presets_text);
-        }
+        const int result = OpenTaskInput(*task, file_name, options);
         if (result < 0) {
-            SetLastErrorText(task->LastError);
             return result;
         }
     } catch (const std::exception& error) {
@@ -152,25 +160,7 @@ std::int32_t TZOZovadod::AddInput(std::int32_t task_index, const std::string& fi
     RefuseWhileWorking("AddInput");
     TFFmpeg& task = Task(task_index);
     try {
-        ApplyTaskSettings(task);
-        std::string options_text;
-        std::string presets_text;
-        if (options != nullptr) {
-            if (options->FileName.empty()) {
-                options->FileName = file_name;
-            }
-            options_text = options->Options;
-            presets_text = options->Presets;
-        }
-        int result = 0;
-        {
-            ScopedOptionsContext ctx(task);
-            result = OpenInputFile(task, ctx.get(), options_text, file_name, presets_text);
-        }
-        if (result < 0) {
-            SetLastErrorText(task.LastError);
-        }
-        return result;
+        return OpenTaskInput(task, file_name, options);
     } catch (const std::exception& error) {
         SetLastErrorText(error.what());
         return -1;
