@@ -9,32 +9,15 @@
 #                                     ROUNDS defaults to 4, rounded up to even)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source bench/common.sh
 
-# Even, so that each program goes first in half of the rounds (see
-# transcode_bench.sh).
-rounds=${1:-4}
-rounds=$((rounds + rounds % 2))
-build=${BUILD:-build/release}
-ours=$build/app/tavrin-merge
-if [ ! -x "$ours" ]; then
-    cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-    cmake --build "$build" --target tavrin-merge >/dev/null
-fi
+rounds=$(even_rounds "${1:-4}")
+ours=$(program_path tavrin-merge)
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-make_file() {
-    ffmpeg -nostdin -hide_banner -loglevel error -y "$@"
-}
-echo "generating the clip and three MP3 files in $work ..."
-make_file -f lavfi -i "testsrc2=size=1280x720:rate=30:duration=60" \
-    -f lavfi -i "sine=frequency=440:sample_rate=44100:duration=60" \
-    -c:v libx264 -preset veryfast -pix_fmt yuv420p -c:a aac -b:a 128k -shortest "$work/clip.mp4"
-for i in 1 2 3; do
-    make_file -f lavfi -i "sine=frequency=$((300 * i)):sample_rate=44100:duration=30" \
-        -c:a libmp3lame -b:a 128k "$work/tone$i.mp3"
-done
+make_clip_and_tones "$work"
 clip=$work/clip.mp4
 out=$work/out
 mkdir -p "$out" "$work/home"

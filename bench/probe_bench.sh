@@ -7,21 +7,14 @@
 #   bench/probe_bench.sh [ROUNDS]      (BUILD=<build folder>, default build/release)
 set -euo pipefail
 cd "$(dirname "$0")/.."
+source bench/common.sh
 
 rounds=${1:-5}
-build=${BUILD:-build/release}
-probe=$build/app/tavrin-probe
-if [ ! -x "$probe" ]; then
-    cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-    cmake --build "$build" --target tavrin-probe >/dev/null
-fi
+probe=$(program_path tavrin-probe)
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
-make_file() {
-    ffmpeg -nostdin -hide_banner -loglevel error -y "$@"
-}
 echo "generating 50 files in $work ..."
 for i in $(seq 1 10); do
     seconds=$((1 + i % 3))
