@@ -30,14 +30,7 @@ public:
     std::string Path(const std::string& name) const { return (dir_ / name).string(); }
 
 private:
-    MergeCliMedia() {
-        MakeMergeVideo(dir_, "video.mp4", 20);
-        for (const int frequency : {440, 880, 1320}) {
-            MakeSong(dir_, "song" + std::to_string(frequency) + ".mp3", 10, frequency);
-        }
-        MakeSong(dir_, "short.mp3", 5, 660);
-        std::ofstream(dir_ / "notes.txt") << "not media\n";
-    }
+    MergeCliMedia() { MakeMergeMediaSet(dir_); }
     TempDir dir_;
 };
 

@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
@@ -40,14 +39,7 @@ public:
     std::string Text() const { return (dir_ / "notes.txt").string(); }
 
 private:
-    MergeMedia() {
-        MakeMergeVideo(dir_, "video.mp4", 20);
-        for (const int frequency : {440, 880, 1320}) {
-            MakeSong(dir_, "song" + std::to_string(frequency) + ".mp3", 10, frequency);
-        }
-        MakeSong(dir_, "short.mp3", 5, 660);
-        std::ofstream(dir_ / "notes.txt") << "not media\n";
-    }
+    MergeMedia() { MakeMergeMediaSet(dir_); }
     TempDir dir_;
 };
 

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -33,6 +34,18 @@ inline std::filesystem::path MakeSong(const TempDir& dir, const std::string& nam
               ":sample_rate=44100:duration=" + std::to_string(seconds) +
               " -c:a libmp3lame -b:a 64k " + ShellQuote(path.string()));
     return path;
+}
+
+// The media most merge tests share, in `dir`: video.mp4 (20 s), song440.mp3,
+// song880.mp3 and song1320.mp3 (10 s each), short.mp3 (5 s, 660 Hz) and
+// notes.txt, which is not media.
+inline void MakeMergeMediaSet(const TempDir& dir) {
+    MakeMergeVideo(dir, "video.mp4", 20);
+    for (const int frequency : {440, 880, 1320}) {
+        MakeSong(dir, "song" + std::to_string(frequency) + ".mp3", 10, frequency);
+    }
+    MakeSong(dir, "short.mp3", 5, 660);
+    std::ofstream(dir / "notes.txt") << "not media\n";
 }
 
 // The frequency of the tone the file's audio plays during half a second from
