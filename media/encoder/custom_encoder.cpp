@@ -357,18 +357,20 @@ void TCustomEncoder::DoFrameOutputHook(TFFmpeg& task, std::uint8_t* const planes
 void TCustomEncoder::DoAudioInputHook(TCustomFFmpeg& task, std::uint8_t* samples, std::int64_t pts,
                                       std::int32_t size, std::int32_t sample_rate,
                                       std::int32_t channels, std::int32_t sample_format) {
-    const TAudioHookEvent handler = OnAudioInputHook;
-    if (!handler || destroying_) {
-        return;
-    }
-    const std::lock_guard<std::mutex> guard(audio_hook_lock_);
-    handler(this, IndexOf(&task), pts, samples, size, sample_rate, channels, sample_format);
+    RunAudioHook(OnAudioInputHook, task, samples, pts, size, sample_rate, channels, sample_format);
 }
 
 void TCustomEncoder::DoAudioOutputHook(TCustomFFmpeg& task, std::uint8_t* samples, std::int64_t pts,
                                        std::int32_t size, std::int32_t sample_rate,
                                        std::int32_t channels, std::int32_t sample_format) {
-    const TAudioHookEvent handler = OnAudioOutputHook;
+    RunAudioHook(OnAudioOutputHook, task, samples, pts, size, sample_rate, channels, sample_format);
+}
+
+void TCustomEncoder::RunAudioHook(const TAudioHookEvent& event, TCustomFFmpeg& task,
+                                  std::uint8_t* samples, std::int64_t pts, std::int32_t size,
+                                  std::int32_t sample_rate, std::int32_t channels,
+                                  std::int32_t sample_format) {
+    const TAudioHookEvent handler = event;  // the handler may be replaced meanwhile
     if (!handler || destroying_) {
         return;
     }

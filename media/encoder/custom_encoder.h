@@ -225,6 +225,12 @@ protected:
 
 private:
     friend class TNoticeThread;
+
+    // Calls `event` under the audio hook lock, unless it is empty or the
+    // encoder is being destroyed.
+    void RunAudioHook(const TAudioHookEvent& event, TCustomFFmpeg& task, std::uint8_t* samples,
+                      std::int64_t pts, std::int32_t size, std::int32_t sample_rate,
+                      std::int32_t channels, std::int32_t sample_format);
 };
 
 class TZOZovadod : public TCustomEncoder {
