@@ -195,7 +195,12 @@ TEST_F(TaskThreadTest, StopWithoutWaitingReturnsAtOnceAndTheFileIsComplete) {
     TaskRecord record;
     record.Attach(*task);
     StartThreaded(*task);
-    std::this_thread::sleep_for(2s);
+    // Until 1.5 s are written: a fixed wait wrote barely 1 s in the thread
+    // sanitizer build on a busy machine.
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (record.reached < 1500000 && std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(10ms);
+    }
 
     const auto before = std::chrono::steady_clock::now();
     task->Stop(false);
