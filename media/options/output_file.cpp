@@ -16,6 +16,7 @@
 #include "media/options/file_options.h"
 #include "media/options/filtergraph_setup.h"
 #include "media/options/join.h"
+#include "media/options/output_over_input.h"
 #include "media/options/output_stream.h"
 #include "media/options/stream_options.h"
 #include "media/runtime/ffmpeg_exception.h"
@@ -667,6 +668,9 @@ int OpenOutputFile(TCustomFFmpegOpt& task, OptionsContext& ctx, const std::strin
         return Fail(task, "Cannot join more than one output file.");
     }
     const bool join_mode = join && task.input_files.size() > 1;
+    if (const auto clash = OutputOverInputError(task, file_name)) {
+        return Fail(task, *clash);
+    }
 
     if (ConfigureComplexFilters(task) < 0) {
         return Fail(task, "Error configuring filters.");
