@@ -46,8 +46,10 @@ int FindFrameSizeIndex(int formatIndex, const std::string& entry) {
     const std::string wanted = Lower(entry);
     for (std::size_t i = 0; i < sizes.size(); ++i) {
         const std::string text = Lower(sizes[i]);
+        // "1280x720 - hd720": the dimensions and the name are the entry's words.
         const std::string head = text.substr(0, text.find(' '));
-        if (text == wanted || head == wanted) {
+        const std::string name = text.substr(text.rfind(' ') + 1);
+        if (text == wanted || head == wanted || name == wanted) {
             return static_cast<int>(i);
         }
     }

@@ -31,8 +31,9 @@ std::optional<MergeArguments> ParseMergeArguments(const std::vector<std::string>
 int FindFormatIndex(const std::string& name);
 
 // Position of a frame-size entry in the list of the format: the entry's full
-// text, the size before its first blank ("640x480") or "auto" for "Auto -
-// Original", all without case; -1 when the list has no such entry.
+// text, the size before its first blank ("640x480"), its name after the dash
+// ("hd720", "qcif") or "auto" for "Auto - Original", all without case; the
+// first entry that matches (852x480 is "wvga"); -1 when the list has none.
 int FindFrameSizeIndex(int formatIndex, const std::string& entry);
 
 }  // namespace tavrin::cli

@@ -1,12 +1,9 @@
 #include "app/core/merge_job.h"
 
 #include <chrono>
-#include <filesystem>
-#include <system_error>
 #include <utility>
 
 #include "app/core/output_file_name.h"
-#include "app/core/path_text.h"
 #include "app/core/settings.h"
 #include "media/runtime/ff_api.h"
 #include "media/runtime/loader.h"
@@ -17,7 +14,19 @@ namespace tavrin {
 namespace {
 
 constexpr std::chrono::milliseconds kWaitSlice{10};
-constexpr char kTempAudioMark[] = "tempaudio-";
+
+// Runs a call when the scope is left, whichever way.
+template <typename Call>
+class ScopeExit {
+public:
+    explicit ScopeExit(Call call) : call_(std::move(call)) {}
+    ~ScopeExit() { call_(); }
+    ScopeExit(const ScopeExit&) = delete;
+    ScopeExit& operator=(const ScopeExit&) = delete;
+
+private:
+    Call call_;
+};
 
 }  // namespace
 
@@ -64,9 +73,9 @@ void TMergeJob::OnTerminate(const TTerminateInfo& info) {
     }
     if (info.Exception) {
         task_failed_ = true;
-        task_error_ = info.ExceptionMsg;
+        task_error_ = NamingSuspects(info.ExceptionMsg);
         if (callbacks_.ShowError) {
-            callbacks_.ShowError(info.ExceptionMsg);
+            callbacks_.ShowError(task_error_);
         }
     }
 }
@@ -91,22 +100,41 @@ void TMergeJob::SetIdle() const {
     }
 }
 
-void TMergeJob::RemoveTempAudioFile() {
-    // Only a file this merge named: a user's own file is never the
-    // temporary file, whatever its name.
-    if (temp_audio_file_.find(kTempAudioMark) != std::string::npos) {
-        std::error_code ignored;
-        std::filesystem::remove(temp_audio_file_, ignored);
-    }
-    temp_audio_file_.clear();
-}
-
 TMergeResult TMergeJob::End(TMergeOutcome outcome, std::string errorText) {
-    RemoveTempAudioFile();
+    outcome_ = outcome;
     TMergeResult result;
     result.Outcome = outcome;
     result.ErrorText = std::move(errorText);
     return result;
+}
+
+TMergeResult TMergeJob::Fail(const std::string& prefix, const std::string& reason) {
+    LogFailure(prefix + reason);
+    return End(TMergeOutcome::Failed, reason);
+}
+
+std::string TMergeJob::JoinFailed(const std::string& prefix, const std::string& reason) {
+    LogFailure(prefix + reason);
+    join_failure_ = reason;
+    return std::string();
+}
+
+void TMergeJob::EndMerge() {
+    encoder_.Decoder().CloseFile();
+    if (busy_) {
+        SetIdle();
+        busy_ = false;
+    }
+    temp_audio_file_.Remove();
+    const bool output_written = outcome_ == TMergeOutcome::Finished ||
+                                (outcome_ == TMergeOutcome::Stopped && final_task_started_);
+    if (output_written) {
+        output_file_.Keep();
+    } else {
+        // A failed final task leaves a file without its index, and one never
+        // started an empty file: neither is of use.
+        output_file_.Remove();
+    }
 }
 
 EncoderTest TMergeJob::HasEncoder() const {
@@ -115,26 +143,43 @@ EncoderTest TMergeJob::HasEncoder() const {
     };
 }
 
-std::int64_t TMergeJob::ProbeDuration(const std::string& file) {
-    std::int64_t duration = -1;
-    if (decoder_.LoadFile(file)) {
+TMergeJob::ProbedFile TMergeJob::Probe(const std::string& file) {
+    ProbedFile probed;
+    probed.Opened = decoder_.LoadFile(file);
+    if (probed.Opened) {
         TFileStreamInfo info;
         decoder_.GetFileStreamInfo(info);
-        duration = info.Duration;
+        probed.Duration = info.Duration;
+        probed.FirstAudioStream = decoder_.FirstAudioStreamIndex();
+        if (probed.FirstAudioStream >= 0) {
+            TAudioStreamInfo audio;
+            decoder_.GetAudioStreamInfo(probed.FirstAudioStream, audio);
+            probed.SoundKnown = audio.Channels > 0 && audio.SampleRate > 0;
+        }
     }
-    return duration;
+    decoder_.CloseFile();
+    return probed;
+}
+
+std::string TMergeJob::NamingSuspects(const std::string& text) const {
+    std::string named = text;
+    for (const std::string& file : suspect_audio_files_) {
+        named += (named.size() == text.size() ? " (" : ", ") + file;
+    }
+    return named.size() == text.size() ? named : named + ")";
 }
 
 bool TMergeJob::EnsureLibraries(std::string& errorText) {
-    if (!encoder_.LibrariesLoaded() && !encoder_.LoadLibraries(DefaultLibraryFolder())) {
-        errorText = encoder_.LastErrorText();
+    const auto loaded = [&](LibraryUser& component, bool isLoaded) {
+        if (isLoaded || component.LoadLibraries(DefaultLibraryFolder())) {
+            return true;
+        }
+        errorText = "The media libraries could not be loaded (looked in " + DefaultLibraryFolder() +
+                    ", then the system's library path): " + component.LastErrorText();
         return false;
-    }
-    if (!decoder_.LibrariesLoaded() && !decoder_.LoadLibraries(DefaultLibraryFolder())) {
-        errorText = decoder_.LastErrorText();
-        return false;
-    }
-    return true;
+    };
+    return loaded(encoder_, encoder_.LibrariesLoaded()) &&
+           loaded(decoder_, decoder_.LibrariesLoaded());
 }
 
 void TMergeJob::StopEncoder() {
@@ -165,8 +210,10 @@ TMergeJob::WaitEnd TMergeJob::WaitForRun() {
 // --- The join task -------------------------------------------------------------
 
 std::string TMergeJob::BuildAudioJoinTask(const TMergeSource& source, bool& ok) {
-    ok = true;
+    ok = false;
+    join_failure_.clear();
     if (source.AudioFiles.empty()) {
+        ok = true;
         return std::string();
     }
     encoder_.ClearTasks();
@@ -182,7 +229,14 @@ std::string TMergeJob::BuildAudioJoinTask(const TMergeSource& source, bool& ok) 
         input.FileName = path;
         TMergeAudioFile audio;
         audio.Path = path;
-        audio.Duration = ProbeDuration(path);
+        const ProbedFile probed = Probe(path);
+        audio.Duration = probed.Duration;
+        if (probed.Opened) {
+            audio.FirstAudioStreamIndex = probed.FirstAudioStream;
+        }
+        if (probed.Opened && probed.FirstAudioStream >= 0 && !probed.SoundKnown) {
+            suspect_audio_files_.push_back(path);
+        }
         request.AudioFiles.push_back(audio);
         std::int32_t result = 0;
         if (encoder_.TaskCount() == 0) {
@@ -193,41 +247,53 @@ std::string TMergeJob::BuildAudioJoinTask(const TMergeSource& source, bool& ok) 
         }
         if (result < 0) {
             // Leaving the file out would silently drop part of the audio.
-            decoder_.CloseFile();
+            // The reason is read before ClearTasks clears it.
+            const std::string reason = encoder_.LastErrorText();
             encoder_.ClearTasks();
-            LogFailure("***Audio file open error: " + path + ": " + encoder_.LastErrorText());
-            ok = false;
-            return std::string();
+            // The engine's text names the file already when it could not open it.
+            return JoinFailed("***Audio file open error: ", reason.find(path) == std::string::npos
+                                                                ? path + ": " + reason
+                                                                : reason);
+        }
+        if (probed.Opened && probed.FirstAudioStream < 0) {
+            encoder_.ClearTasks();
+            return JoinFailed("***Audio file open error: ",
+                              path + ": the file has no audio stream");
         }
     }
-    decoder_.CloseFile();
-    request.VideoDuration = ProbeDuration(source.VideoFile);
-    decoder_.CloseFile();
+    request.VideoDuration = Probe(source.VideoFile).Duration;
     video_duration_ = request.VideoDuration;
 
     std::string errorText;
     plan_ = PlanMerge(request, HasEncoder(), &errorText);
     if (!plan_) {
-        LogFailure("***Cannot do convert, error: " + errorText);
-        ok = false;
-        return std::string();
+        return JoinFailed("***Cannot do convert, error: ", errorText);
     }
     if (!plan_->JoinOutput) {
+        ok = true;
         return std::string();
     }
+    // Created here, exclusively: a user's file or link of that name, or
+    // another merge's temporary file, moves it on to the next free name.
+    const auto temp_path =
+        FreeFileName(TempAudioPattern(request.OutputFolder, source.AudioFiles.front()),
+                     TNameUse::Reserve, &errorText);
+    if (!temp_path) {
+        encoder_.ClearTasks();
+        return JoinFailed("***Cannot do convert, error: ", errorText);
+    }
+    temp_audio_file_ = TCreatedFile(*temp_path);
+    plan_->TempAudioFile = *temp_path;
+    plan_->AudioInput = *temp_path;
     TOutputOptions output;
     InitOutputOptions(output);
     output.Options = plan_->JoinOutput->Options;
     output.Join = plan_->JoinOutput->Join;
-    const std::string temp_path = plan_->TempAudioFile;
-    temp_audio_file_ = temp_path;
-    if (encoder_.SetOutput(join_task, temp_path, &output) < 0) {
+    if (encoder_.SetOutput(join_task, *temp_path, &output) < 0) {
         // Running a task without its output would only fail later.
-        const std::string reason = encoder_.LastErrorText();
+        const std::string reason = NamingSuspects(encoder_.LastErrorText());
         encoder_.ClearTasks();
-        LogFailure("***Cannot do convert, error: " + reason);
-        ok = false;
-        return std::string();
+        return JoinFailed("***Cannot do convert, error: ", reason);
     }
     stage_ = TMergeStage::Join;
     run_ended_ = false;
@@ -235,18 +301,26 @@ std::string TMergeJob::BuildAudioJoinTask(const TMergeSource& source, bool& ok) 
     task_finished_ = false;
     task_error_.clear();
     encoder_.StartTask(1);
-    return temp_path;
+    ok = true;
+    return *temp_path;
 }
 
 // --- The merge -----------------------------------------------------------------
 
 TMergeResult TMergeJob::Merge(const TMergeSource& source) {
     stop_requested_ = false;
-    temp_audio_file_.clear();
     plan_.reset();
+    suspect_audio_files_.clear();
+    outcome_ = TMergeOutcome::NotStarted;
+    final_task_started_ = false;
+    const ScopeExit end_of_merge([this] { EndMerge(); });
+    return RunMerge(source);
+}
+
+TMergeResult TMergeJob::RunMerge(const TMergeSource& source) {
     std::string errorText;
     if (!EnsureLibraries(errorText)) {
-        return End(TMergeOutcome::NotStarted, errorText);
+        return End(TMergeOutcome::NoLibraries, errorText);
     }
     if (callbacks_.StopPreview) {
         callbacks_.StopPreview();
@@ -256,14 +330,14 @@ TMergeResult TMergeJob::Merge(const TMergeSource& source) {
         return End(TMergeOutcome::NotStarted, inspector.LastErrorText());
     }
     first_video_stream_ = inspector.FirstVideoStreamIndex();
+    inspector.CloseFile();
     if (callbacks_.SetBusy) {
         callbacks_.SetBusy();
     }
+    busy_ = true;
     // Checked before any join runs, so no temporary file is made for nothing.
     if (first_video_stream_ < 0) {
-        inspector.CloseFile();
         LogFailure("***No video stream");
-        SetIdle();
         return End(TMergeOutcome::Failed, "No video stream");
     }
 
@@ -272,9 +346,7 @@ TMergeResult TMergeJob::Merge(const TMergeSource& source) {
         bool ok = true;
         const std::string joined = BuildAudioJoinTask(source, ok);
         if (!ok) {
-            inspector.CloseFile();
-            SetIdle();
-            return End(TMergeOutcome::Failed, "The audio join could not be set up");
+            return End(TMergeOutcome::Failed, join_failure_);
         }
         if (!joined.empty() && WaitForRun() == WaitEnd::Stopped) {
             return End(TMergeOutcome::Stopped, "Stopped");
@@ -283,8 +355,6 @@ TMergeResult TMergeJob::Merge(const TMergeSource& source) {
         encoder_.ClearTasks();
         if (!joined.empty() && task_failed_) {
             // The temporary file is broken: no final task is built on it.
-            inspector.CloseFile();
-            SetIdle();
             return End(TMergeOutcome::Failed, task_error_);
         }
     }
@@ -296,48 +366,46 @@ TMergeResult TMergeJob::Merge(const TMergeSource& source) {
         request.OutputFolder = settings_.OutputDir();
         plan_ = PlanMerge(request, HasEncoder(), &errorText);
         if (!plan_) {
-            inspector.CloseFile();
-            LogFailure("***Cannot do convert, error: " + errorText);
-            SetIdle();
-            return End(TMergeOutcome::Failed, errorText);
+            return Fail("***Cannot do convert, error: ", errorText);
         }
     }
-    inspector.CloseFile();
 
     TInputOptions video_input;
     InitInputOptions(video_input);
     const std::int32_t task = encoder_.AddTask(source.VideoFile, &video_input);
     if (task < 0) {
-        LogFailure("***Video file open error: " + encoder_.LastErrorText());
-        SetIdle();
-        return End(TMergeOutcome::Failed, encoder_.LastErrorText());
+        return Fail("***Video file open error: ", encoder_.LastErrorText());
     }
     TInputOptions audio_record;
     InitInputOptions(audio_record);
     if (encoder_.AddInput(task, audio_input, &audio_record) < 0) {
-        const std::string reason = encoder_.LastErrorText();
+        const std::string reason = NamingSuspects(encoder_.LastErrorText());
         encoder_.ClearTasks();
-        LogFailure("***Audio file open error: " + reason);
-        SetIdle();
-        return End(TMergeOutcome::Failed, reason);
+        return Fail("***Audio file open error: ", reason);
     }
     TOutputOptions output;
     InitOutputOptions(output);
     output.Options = plan_->FinalOptions;
-    const std::string base_name = FinalOutputBaseName(source.VideoFile, audio_input);
-    const std::string output_file =
-        MakeOutputFileName(settings_, base_name, plan_->OutputSuffix,
-                           [this](std::string_view title, std::string_view text) {
-                               if (callbacks_.Warn) {
-                                   callbacks_.Warn(std::string(title), std::string(text));
-                               }
-                           });
-    if (encoder_.SetOutput(task, output_file, &output) < 0) {
-        const std::string reason = encoder_.LastErrorText();
+    const std::string folder =
+        PrepareOutputFolder(settings_, [this](std::string_view title, std::string_view text) {
+            if (callbacks_.Warn) {
+                callbacks_.Warn(std::string(title), std::string(text));
+            }
+        });
+    // Created here, exclusively, so that two merges at once never pick the
+    // same name; the dry run proposes the same name by the same rule.
+    const auto output_path =
+        FreeFileName(MergeOutputPattern(folder, source.VideoFile, audio_input, plan_->OutputSuffix),
+                     TNameUse::Reserve, &errorText);
+    if (!output_path) {
         encoder_.RemoveTask(task);
-        LogFailure("***Cannot do convert, error: " + reason);
-        SetIdle();
-        return End(TMergeOutcome::Failed, reason);
+        return Fail("***Cannot do convert, error: ", errorText);
+    }
+    output_file_ = TCreatedFile(*output_path);
+    if (encoder_.SetOutput(task, *output_path, &output) < 0) {
+        const std::string reason = NamingSuspects(encoder_.LastErrorText());
+        encoder_.RemoveTask(task);
+        return Fail("***Cannot do convert, error: ", reason);
     }
     if (stop_requested_) {
         StopEncoder();
@@ -349,9 +417,9 @@ TMergeResult TMergeJob::Merge(const TMergeSource& source) {
     task_failed_ = false;
     task_finished_ = false;
     task_error_.clear();
+    final_task_started_ = true;
     encoder_.StartTask(1);
     const WaitEnd end = WaitForRun();
-    SetIdle();
     TMergeResult result;
     if (end == WaitEnd::Stopped) {
         result = End(TMergeOutcome::Stopped, "Stopped");
@@ -361,7 +429,7 @@ TMergeResult TMergeJob::Merge(const TMergeSource& source) {
     } else {
         result = End(TMergeOutcome::Finished, std::string());
     }
-    result.OutputFile = output_file;
+    result.OutputFile = *output_path;
     return result;
 }
 
@@ -393,14 +461,17 @@ std::optional<TMergePreview> TMergeJob::Preview(const TMergeSource& source,
     for (const std::string& path : source.AudioFiles) {
         TMergeAudioFile audio;
         audio.Path = path;
-        if (!decoder_.LoadFile(path)) {
+        const ProbedFile probed = Probe(path);
+        if (!probed.Opened) {
             errorText = "cannot open the audio file " + path + ": " + decoder_.LastErrorText();
             return std::nullopt;
         }
-        TFileStreamInfo audio_info;
-        decoder_.GetFileStreamInfo(audio_info);
-        audio.Duration = audio_info.Duration;
-        decoder_.CloseFile();
+        audio.Duration = probed.Duration;
+        audio.FirstAudioStreamIndex = probed.FirstAudioStream;
+        if (audio.FirstAudioStreamIndex < 0) {
+            errorText = "the audio file " + path + " has no audio stream";
+            return std::nullopt;
+        }
         request.AudioFiles.push_back(audio);
     }
     auto plan = PlanMerge(request, HasEncoder(), &errorText);
@@ -408,16 +479,10 @@ std::optional<TMergePreview> TMergeJob::Preview(const TMergeSource& source,
         return std::nullopt;
     }
     preview.Plan = std::move(*plan);
-    // The name MakeOutputFileName would give, without creating the folder.
-    const std::string folder = request.OutputFolder;
-    const std::string stem =
-        JoinPath(folder, FileNameWithoutExtension(preview.Plan.OutputBaseName));
-    std::string candidate = stem + "_(new)" + preview.Plan.OutputSuffix;
-    std::error_code error;
-    for (unsigned counter = 1; std::filesystem::exists(candidate, error); ++counter) {
-        candidate = stem + "_(new_" + std::to_string(counter) + ")" + preview.Plan.OutputSuffix;
-    }
-    preview.OutputFile = candidate;
+    preview.OutputFile =
+        *FreeFileName(MergeOutputPattern(request.OutputFolder, source.VideoFile,
+                                         preview.Plan.AudioInput, preview.Plan.OutputSuffix),
+                      TNameUse::Propose);
     return preview;
 }
 

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "app/core/created_file.h"
 #include "app/core/merge_plan.h"
 #include "media/encoder/custom_encoder.h"
 #include "media/probe/ve_varazez.h"
@@ -49,10 +50,11 @@ struct TMergeSource {
 };
 
 enum class TMergeOutcome {
-    NotStarted,  // libraries or video could not be opened; nothing changed
-    Finished,    // the output file was written to its end
-    Stopped,     // Stop was asked for
-    Failed,      // a log line or a task error said why
+    NoLibraries,  // the media libraries could not be loaded; nothing changed
+    NotStarted,   // the video could not be opened; nothing changed
+    Finished,     // the output file was written to its end
+    Stopped,      // Stop was asked for; a final task's partial output stays
+    Failed,       // a log line or a task error said why; no output stays
 };
 
 struct TMergeResult {
@@ -87,11 +89,12 @@ public:
     void Stop() { stop_requested_ = true; }
     bool StopRequested() const { return stop_requested_; }
     // The temporary joined audio file of the current merge; "" without one.
-    const std::string& TempAudioFile() const { return temp_audio_file_; }
+    const std::string& TempAudioFile() const { return temp_audio_file_.Path(); }
 
     // Sets up and starts the audio join task; returns the temporary file, or
     // "" when no join runs. False in `ok` when the merge must end (the reason
-    // was logged).
+    // was logged). The temporary file is created by this call, exclusively,
+    // and removed when the merge ends.
     std::string BuildAudioJoinTask(const TMergeSource& source, bool& ok);
 
     // The plan of a merge with the files' facts read from them; nothing runs
@@ -104,6 +107,12 @@ public:
 private:
     enum class WaitEnd { Done, Stopped };
 
+    // The merge up to its end; Merge then tidies up on every way out.
+    TMergeResult RunMerge(const TMergeSource& source);
+    // What every end of a merge does: the window idle again (once it was
+    // busy), the temporary file removed, and the output removed unless the
+    // final task finished or was stopped after it began to write.
+    void EndMerge();
     bool EnsureLibraries(std::string& errorText);
     // Waits while the encoder works, processing messages; stops the encoder
     // when asked to.
@@ -113,12 +122,27 @@ private:
     // An empty line, the text, an empty line.
     void LogFailure(const std::string& text) const;
     void SetIdle() const;
-    void RemoveTempAudioFile();
     TMergeResult End(TMergeOutcome outcome, std::string errorText);
+    // Logs the failure line (prefix + reason) and ends the merge as failed.
+    TMergeResult Fail(const std::string& prefix, const std::string& reason);
+    // BuildAudioJoinTask's failure: logged, the reason kept for the result.
+    std::string JoinFailed(const std::string& prefix, const std::string& reason);
     void OnProgress(const TProgressInfo& info);
     void OnTerminate(const TTerminateInfo& info);
     EncoderTest HasEncoder() const;
-    std::int64_t ProbeDuration(const std::string& file);
+    struct ProbedFile {
+        bool Opened = false;
+        std::int64_t Duration = -1;
+        int FirstAudioStream = -1;
+        // The first audio stream tells its channels and sample rate.
+        bool SoundKnown = false;
+    };
+    // What the decoder reads of a file.
+    ProbedFile Probe(const std::string& file);
+    // The text with the listed audio files added whose sound the decoder
+    // could not make out (random bytes that pass for MP3, say): the engine's
+    // texts for what they cause do not name a file.
+    std::string NamingSuspects(const std::string& text) const;
 
     TZOZovadod& encoder_;
     TVEVarazez& decoder_;
@@ -126,7 +150,13 @@ private:
     TMergeJobCallbacks callbacks_;
 
     std::atomic<bool> stop_requested_{false};
-    std::string temp_audio_file_;
+    bool busy_ = false;
+    TMergeOutcome outcome_ = TMergeOutcome::NotStarted;
+    bool final_task_started_ = false;
+    std::string join_failure_;
+    std::vector<std::string> suspect_audio_files_;
+    TCreatedFile temp_audio_file_;
+    TCreatedFile output_file_;
     TMergeStage stage_ = TMergeStage::Join;
     std::optional<TMergePlan> plan_;
     int first_video_stream_ = -1;

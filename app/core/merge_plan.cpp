@@ -1,17 +1,30 @@
 #include "app/core/merge_plan.h"
 
-#include <filesystem>
 #include <limits>
 
 #include "app/core/choice_lists.h"
 #include "app/core/format_presets.h"
+#include "app/core/output_file_name.h"
 #include "app/core/path_text.h"
 
 namespace tavrin {
 
 namespace {
 
-constexpr std::int64_t kMicrosecondsPerSecond = 1000000;
+constexpr std::int64_t kMicrosecondsPerMillisecond = 1000;
+constexpr std::int64_t kMillisecondsPerSecond = 1000;
+
+// Milliseconds as seconds for " -t ": "5.96", "0.2", "20".
+std::string SecondsText(std::int64_t milliseconds) {
+    std::string text = std::to_string(milliseconds / kMillisecondsPerSecond);
+    if (const std::int64_t fraction = milliseconds % kMillisecondsPerSecond; fraction != 0) {
+        std::string digits = std::to_string(fraction);
+        digits.insert(0, 3 - digits.size(), '0');
+        digits.erase(digits.find_last_not_of('0') + 1);
+        text += "." + digits;
+    }
+    return text;
+}
 
 std::string AudioCodecOf(const TFormatPreset& preset, const EncoderTest& hasEncoder) {
     switch (preset.AudioRule) {
@@ -26,41 +39,6 @@ std::string AudioCodecOf(const TFormatPreset& preset, const EncoderTest& hasEnco
             break;
     }
     return std::string(preset.AudioCodec);
-}
-
-bool SameFile(const std::string& a, const std::string& b) {
-    namespace fs = std::filesystem;
-    std::error_code error;
-    if (fs::equivalent(a, b, error)) {
-        return true;
-    }
-    const fs::path first = fs::absolute(a, error).lexically_normal();
-    const fs::path second = fs::absolute(b, error).lexically_normal();
-    return first == second;
-}
-
-// The join must never write over one of the files it reads (or over the
-// video): a listed "tempaudio-..." file in the output folder gets a numbered
-// temporary name instead.
-std::string TempAudioFileFor(const TMergeRequest& request) {
-    const std::string& first = request.AudioFiles.front().Path;
-    const auto collides = [&](const std::string& candidate) {
-        if (SameFile(candidate, request.VideoFile)) {
-            return true;
-        }
-        for (const auto& audio : request.AudioFiles) {
-            if (SameFile(candidate, audio.Path)) {
-                return true;
-            }
-        }
-        return false;
-    };
-    std::string temp = TempAudioFileName(request.OutputFolder, first);
-    for (int counter = 1; collides(temp); ++counter) {
-        temp = JoinPath(request.OutputFolder, "tempaudio-" + FileNameWithoutExtension(first) +
-                                                  "_(" + std::to_string(counter) + ").mp3");
-    }
-    return temp;
 }
 
 const TFormatPreset* SelectedPreset(int formatIndex) {
@@ -80,7 +58,8 @@ std::string DefaultAacEncoder(const EncoderTest& hasEncoder) {
 
 std::optional<std::string> BuildFinalOutputOptions(const TOutputChoices& choices,
                                                    int firstVideoStreamIndex,
-                                                   const EncoderTest& hasEncoder) {
+                                                   const EncoderTest& hasEncoder,
+                                                   int firstAudioStreamIndex) {
     const TFormatPreset* preset = SelectedPreset(choices.FormatIndex);
     if (preset == nullptr) {
         return std::nullopt;
@@ -135,7 +114,8 @@ std::optional<std::string> BuildFinalOutputOptions(const TOutputChoices& choices
         AddOption(options, text);
     }
 
-    AddOption(options, "-map 0:" + std::to_string(firstVideoStreamIndex) + " -map 1:0");
+    AddOption(options, "-map 0:" + std::to_string(firstVideoStreamIndex) +
+                           " -map 1:" + std::to_string(firstAudioStreamIndex));
     return options;
 }
 
@@ -168,16 +148,22 @@ std::optional<TJoinOutput> BuildJoinOutputOptions(std::int64_t videoDuration,
     }
     TJoinOutput join;
     if (longerThanVideo) {
-        join.Options = " -t " + std::to_string(videoDuration / kMicrosecondsPerSecond);
+        // Whole seconds would cut a 5.96 s video's sound to 5 s, and a video
+        // shorter than a second to nothing.
+        join.Options = " -t " + SecondsText(videoDuration / kMicrosecondsPerMillisecond);
     }
     join.Options += " -c:a libmp3lame ";
     join.Options += " -ac 2 -ab 128000 -ar 44100 ";
+    // Sound only: a cover picture or a video given as a song would otherwise
+    // become a picture stream of the temporary file.
+    join.Options += " -vn";
     join.Join = several;
     return join;
 }
 
 std::string TempAudioFileName(std::string_view outputFolder, std::string_view firstAudioFile) {
-    return JoinPath(outputFolder, "tempaudio-" + FileNameWithoutExtension(firstAudioFile) + ".mp3");
+    return NameAt(TempAudioPattern(outputFolder, firstAudioFile), 0,
+                  FileNameLimit(std::string(outputFolder)));
 }
 
 std::string FinalOutputBaseName(std::string_view videoFile, std::string_view audioInput) {
@@ -186,8 +172,18 @@ std::string FinalOutputBaseName(std::string_view videoFile, std::string_view aud
 
 std::optional<TMergePlan> PlanMerge(const TMergeRequest& request, const EncoderTest& hasEncoder,
                                     std::string* errorText) {
-    auto options =
-        BuildFinalOutputOptions(request.Choices, request.FirstVideoStreamIndex, hasEncoder);
+    // The join writes sound only, so its file's audio is stream 0.
+    std::vector<std::int64_t> durations;
+    durations.reserve(request.AudioFiles.size());
+    for (const auto& audio : request.AudioFiles) {
+        durations.push_back(audio.Duration);
+    }
+    auto join = BuildJoinOutputOptions(request.VideoDuration, durations);
+    const int audioStream =
+        join || request.AudioFiles.empty() ? 0 : request.AudioFiles[0].FirstAudioStreamIndex;
+
+    auto options = BuildFinalOutputOptions(request.Choices, request.FirstVideoStreamIndex,
+                                           hasEncoder, audioStream);
     auto suffix = FinalOutputSuffix(request.Choices.FormatIndex);
     if (!options || !suffix) {
         if (errorText != nullptr) {
@@ -200,14 +196,11 @@ std::optional<TMergePlan> PlanMerge(const TMergeRequest& request, const EncoderT
     plan.FinalOptions = std::move(*options);
     plan.OutputSuffix = std::move(*suffix);
 
-    std::vector<std::int64_t> durations;
-    durations.reserve(request.AudioFiles.size());
-    for (const auto& audio : request.AudioFiles) {
-        durations.push_back(audio.Duration);
-    }
-    plan.JoinOutput = BuildJoinOutputOptions(request.VideoDuration, durations);
+    plan.JoinOutput = std::move(join);
     if (plan.JoinOutput) {
-        plan.TempAudioFile = TempAudioFileFor(request);
+        plan.TempAudioFile =
+            *FreeFileName(TempAudioPattern(request.OutputFolder, request.AudioFiles.front().Path),
+                          TNameUse::Propose);
         plan.AudioInput = plan.TempAudioFile;
     } else if (!request.AudioFiles.empty()) {
         plan.AudioInput = request.AudioFiles[0].Path;

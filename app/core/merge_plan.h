@@ -34,11 +34,12 @@ struct TOutputChoices {
 };
 
 // Output options of the final task, ending with the map of stream
-// firstVideoStreamIndex of the video input and stream 0 of the audio input;
-// nullopt when no format is selected.
+// firstVideoStreamIndex of the video input and stream firstAudioStreamIndex
+// of the audio input; nullopt when no format is selected.
 std::optional<std::string> BuildFinalOutputOptions(const TOutputChoices& choices,
                                                    int firstVideoStreamIndex,
-                                                   const EncoderTest& hasEncoder);
+                                                   const EncoderTest& hasEncoder,
+                                                   int firstAudioStreamIndex = 0);
 
 // The ending of the output file name of the selected format; nullopt when no
 // format is selected.
@@ -50,16 +51,18 @@ struct TJoinOutput {
 };
 
 // The join decision. Several files are always joined (every listed file
-// reaches the output), cut with " -t " to the video's whole seconds only when
-// they are longer than the video; a single file is joined (to be cut) only
-// when it is longer than the video, and used directly otherwise (nullopt).
+// reaches the output), cut with " -t " to the video's length in milliseconds
+// only when they are longer than the video; a single file is joined (to be
+// cut) only when it is longer than the video, and used directly otherwise
+// (nullopt).
 // Durations are microseconds; a negative one is unknown: an unknown video
 // length never cuts, an unknown audio length counts as 0.
 std::optional<TJoinOutput> BuildJoinOutputOptions(std::int64_t videoDuration,
                                                   std::span<const std::int64_t> audioDurations);
 
 // outputFolder + "/tempaudio-" + the first audio file's name without its
-// extension + ".mp3".
+// extension + ".mp3" (the name shortened when it would not fit the folder's
+// file system).
 std::string TempAudioFileName(std::string_view outputFolder, std::string_view firstAudioFile);
 
 // "merger-" + video name without extension + "-" + audio input name with its
@@ -70,6 +73,9 @@ std::string FinalOutputBaseName(std::string_view videoFile, std::string_view aud
 struct TMergeAudioFile {
     std::string Path;
     std::int64_t Duration = -1;  // microseconds, -1 unknown
+    // Index of the file's first audio stream (a cover picture or a video
+    // stream may come first); -1 when it has none.
+    int FirstAudioStreamIndex = 0;
 };
 
 struct TMergeRequest {
@@ -93,8 +99,9 @@ struct TMergePlan {
 };
 
 // The plan of a request; nullopt with the reason in errorText when no format
-// is selected. The temporary file is TempAudioFileName, numbered
-// ("tempaudio-<name>_(1).mp3", ...) when that name is one of the inputs.
+// is selected. The temporary file is the first free name of TempAudioPattern
+// ("tempaudio-<name>.mp3", then "tempaudio-<name>_(1).mp3", ...); the merge
+// creates it under that rule, so a name taken meanwhile moves it on.
 std::optional<TMergePlan> PlanMerge(const TMergeRequest& request, const EncoderTest& hasEncoder,
                                     std::string* errorText = nullptr);
 

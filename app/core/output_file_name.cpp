@@ -1,9 +1,15 @@
 #include "app/core/output_file_name.h"
 
+#include <fcntl.h>
+#include <limits.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <filesystem>
+#include <numeric>
 #include <system_error>
 
-#include "app/core/global_object.h"
 #include "app/core/path_text.h"
 #include "app/core/settings.h"
 
@@ -13,6 +19,55 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// The text cut to at most `bytes` bytes without splitting a UTF-8 character.
+std::string_view CutToBytes(std::string_view text, std::size_t bytes) {
+    if (text.size() <= bytes) {
+        return text;
+    }
+    std::size_t end = bytes;
+    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) {
+        --end;
+    }
+    return text.substr(0, end);
+}
+
+// Cuts the parts so that together they take at most `budget` bytes: every
+// part longer than a common cap is cut to it, the cap as large as fits, so
+// that a long name never crowds out a short one.
+std::vector<std::string_view> FitParts(const std::vector<std::string>& parts, std::size_t budget) {
+    const auto total_at = [&](std::size_t cap) {
+        return std::accumulate(parts.begin(), parts.end(), std::size_t{0},
+                               [cap](std::size_t sum, const std::string& part) {
+                                   return sum + std::min(part.size(), cap);
+                               });
+    };
+    std::size_t longest = 0;
+    for (const std::string& part : parts) {
+        longest = std::max(longest, part.size());
+    }
+    std::size_t cap = longest;
+    if (total_at(cap) > budget) {
+        // The largest cap whose total fits.
+        std::size_t low = 0;
+        std::size_t high = longest;
+        while (low < high) {
+            const std::size_t middle = (low + high + 1) / 2;
+            if (total_at(middle) <= budget) {
+                low = middle;
+            } else {
+                high = middle - 1;
+            }
+        }
+        cap = low;
+    }
+    std::vector<std::string_view> fitted;
+    fitted.reserve(parts.size());
+    for (const std::string& part : parts) {
+        fitted.push_back(CutToBytes(part, cap));
+    }
+    return fitted;
+}
+
 // A dangling symbolic link counts as taken: writing through it would create
 // its target somewhere else.
 bool NameTaken(const std::string& path) {
@@ -21,12 +76,112 @@ bool NameTaken(const std::string& path) {
     return !error && status.type() != fs::file_type::not_found;
 }
 
+enum class Claim { Created, Taken, Failed };
+
+Claim CreateExclusively(const std::string& path, std::string* errorText) {
+    const int descriptor =
+        ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (descriptor >= 0) {
+        ::close(descriptor);
+        return Claim::Created;
+    }
+    if (errno == EEXIST) {
+        return Claim::Taken;
+    }
+    if (errorText != nullptr) {
+        *errorText = "Cannot create " + path + ": " + std::generic_category().message(errno);
+    }
+    return Claim::Failed;
+}
+
 }  // namespace
 
-std::string MakeOutputFileName(TSettings& settings, std::string_view baseName,
-                               std::string_view suffix, const WarningSink& warn) {
-    std::string folder = settings.OutputDir();
+std::string NameAt(const TFileNamePattern& pattern, unsigned long long n, std::size_t nameLimit) {
+    const std::string ending = pattern.Ending ? pattern.Ending(n) : std::string();
+    std::size_t fixed = pattern.Prefix.size() + ending.size();
+    if (pattern.Parts.size() > 1) {
+        fixed += pattern.Separator.size() * (pattern.Parts.size() - 1);
+    }
+    const std::size_t budget = nameLimit > fixed ? nameLimit - fixed : 0;
+    std::string name = pattern.Prefix;
+    const auto parts = FitParts(pattern.Parts, budget);
+    for (std::size_t i = 0; i < parts.size(); ++i) {
+        if (i > 0) {
+            name += pattern.Separator;
+        }
+        name += parts[i];
+    }
+    name += ending;
+    return JoinPath(pattern.Folder, name);
+}
 
+std::size_t FileNameLimit(const std::string& folder) {
+    // A folder that does not exist yet gets the limit of the nearest one that does.
+    fs::path place = folder.empty() ? fs::path(".") : fs::path(folder);
+    for (;;) {
+        errno = 0;
+        const long limit = ::pathconf(place.c_str(), _PC_NAME_MAX);
+        if (limit > 0) {
+            return static_cast<std::size_t>(limit);
+        }
+        if (!place.has_relative_path() || place.parent_path() == place) {
+            return NAME_MAX;
+        }
+        place = place.parent_path();
+        if (place.empty()) {
+            place = ".";
+        }
+    }
+}
+
+std::optional<std::string> FreeFileName(const TFileNamePattern& pattern, TNameUse use,
+                                        std::string* errorText) {
+    const std::size_t limit = FileNameLimit(pattern.Folder);
+    for (unsigned long long n = 0;; ++n) {
+        std::string candidate = NameAt(pattern, n, limit);
+        if (use == TNameUse::Propose) {
+            if (!NameTaken(candidate)) {
+                return candidate;
+            }
+            continue;
+        }
+        switch (CreateExclusively(candidate, errorText)) {
+            case Claim::Created:
+                return candidate;
+            case Claim::Failed:
+                return std::nullopt;
+            case Claim::Taken:
+                break;
+        }
+    }
+}
+
+TFileNamePattern MergeOutputPattern(std::string_view folder, std::string_view videoFile,
+                                    std::string_view audioInput, std::string_view suffix) {
+    TFileNamePattern pattern;
+    pattern.Folder = folder;
+    pattern.Prefix = "merger-";
+    pattern.Parts = {FileNameWithoutExtension(videoFile), FileNameWithoutExtension(audioInput)};
+    pattern.Separator = "-";
+    pattern.Ending = [suffix = std::string(suffix)](unsigned long long n) {
+        return (n == 0 ? std::string("_(new)") : "_(new_" + std::to_string(n) + ")") + suffix;
+    };
+    return pattern;
+}
+
+TFileNamePattern TempAudioPattern(std::string_view folder, std::string_view firstAudioFile) {
+    TFileNamePattern pattern;
+    pattern.Folder = folder;
+    pattern.Prefix = "tempaudio-";
+    pattern.Parts = {FileNameWithoutExtension(firstAudioFile)};
+    pattern.Ending = [](unsigned long long n) {
+        return (n == 0 ? std::string() : "_(" + std::to_string(n) + ")") + ".mp3";
+    };
+    return pattern;
+}
+
+std::string PrepareOutputFolder(TSettings& settings, const WarningSink& warn) {
+    const std::string folder = settings.OutputDir();
     std::error_code error;
     if (!fs::is_directory(folder, error)) {
         fs::create_directories(folder, error);
@@ -41,17 +196,16 @@ std::string MakeOutputFileName(TSettings& settings, std::string_view baseName,
             settings.SetOutputDir(fallback);
         }
     }
+    return folder;
+}
 
-    if (RightPart(folder, 1) != "/") {
-        folder += '/';
-    }
-    const std::string stem = folder + FileNameWithoutExtension(baseName);
-
-    std::string candidate = stem + "_(new)" + std::string(suffix);
-    for (unsigned long long counter = 1; NameTaken(candidate); ++counter) {
-        candidate = stem + "_(new_" + std::to_string(counter) + ")" + std::string(suffix);
-    }
-    return candidate;
+std::string MakeOutputFileName(TSettings& settings, std::string_view baseName,
+                               std::string_view suffix, const WarningSink& warn) {
+    TFileNamePattern pattern;
+    pattern.Folder = PrepareOutputFolder(settings, warn);
+    pattern.Parts = {FileNameWithoutExtension(baseName)};
+    pattern.Ending = MergeOutputPattern("", "", "", suffix).Ending;
+    return *FreeFileName(pattern, TNameUse::Propose);
 }
 
 }  // namespace tavrin

@@ -1,9 +1,16 @@
-// Free output file names in the output folder.
+// Free file names in the output folder: one rule names the merge's output and
+// its temporary joined audio file, for the dry run and for the merge alike.
+// A name is a fixed prefix, parts that are shortened (on character
+// boundaries) when the whole would not fit the file system's limit, and an
+// ending that carries the counter of the try and the suffix.
 #pragma once
 
+#include <cstddef>
 #include <functional>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tavrin {
 
@@ -12,13 +19,55 @@ class TSettings;
 // Shows a warning to the user: title and text.
 using WarningSink = std::function<void(std::string_view title, std::string_view text)>;
 
+struct TFileNamePattern {
+    std::string Folder;
+    std::string Prefix;              // kept whole
+    std::vector<std::string> Parts;  // shortened to fit, the longest first
+    std::string Separator;           // between the parts
+    // The ending of try `n` (0 first): counter and suffix, kept whole.
+    std::function<std::string(unsigned long long n)> Ending;
+};
+
+// The full path of try `n`, shortened to `nameLimit` bytes of file name.
+std::string NameAt(const TFileNamePattern& pattern, unsigned long long n, std::size_t nameLimit);
+
+// The longest file name the folder takes (NAME_MAX when it cannot be asked).
+std::size_t FileNameLimit(const std::string& folder);
+
+enum class TNameUse {
+    // The first name not taken; nothing is created.
+    Propose,
+    // The first name that could be created as a new empty file, exclusively
+    // and never through a link, so that no other merge can take it too.
+    Reserve,
+};
+
+// The first free name of the pattern. A name is taken when anything has it,
+// a dangling symbolic link too (writing through it would create its target
+// elsewhere). nullopt (Reserve only) with the reason in errorText when the
+// file cannot be created for another reason than a taken name.
+std::optional<std::string> FreeFileName(const TFileNamePattern& pattern, TNameUse use,
+                                        std::string* errorText = nullptr);
+
+// "merger-" + video name without its extension + "-" + audio input name
+// without its extension + "_(new)" (then "_(new_<n>)") + suffix.
+TFileNamePattern MergeOutputPattern(std::string_view folder, std::string_view videoFile,
+                                    std::string_view audioInput, std::string_view suffix);
+
+// "tempaudio-" + first audio name without its extension + ".mp3" (then
+// "_(<n>).mp3").
+TFileNamePattern TempAudioPattern(std::string_view folder, std::string_view firstAudioFile);
+
+// The stored output folder, created with its parents when missing. When it
+// cannot be created, warn() is told, the default folder is created and stored
+// for later merges, and the folder read is still returned (the merge then
+// reports the failure when it opens its output).
+std::string PrepareOutputFolder(TSettings& settings, const WarningSink& warn);
+
 // Full path of a file that does not exist yet in the stored output folder:
 // folder + "/" + the base name's file name without its last extension +
 // "_(new)" + suffix, or "_(new_<n>)" for the first free n = 1, 2, ...
-// When the folder is missing and cannot be created, warn() is told, the
-// default folder is created and stored for later merges, and this name is
-// still built in the folder that was read (the merge then reports the failure
-// when it opens the output).
+// The folder is prepared as PrepareOutputFolder does.
 std::string MakeOutputFileName(TSettings& settings, std::string_view baseName,
                                std::string_view suffix, const WarningSink& warn);
 

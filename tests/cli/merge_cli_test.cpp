@@ -237,6 +237,57 @@ TEST_F(MergeCliTest, BadInputEndsWithAClearMessageAndNoFiles) {
     }
 }
 
+TEST_F(MergeCliTest, AFrameSizeIsNamedByItsNameItsDimensionsOrItsWholeEntry) {
+    const struct {
+        const char* format;
+        const char* size;
+        const char* option;
+    } cases[] = {
+        {"MP4", "hd720", "-s 1280x720"},
+        {"MP4", "HD1080", "-s 1920x1080"},
+        {"3GP", "qcif", "-s 176x144"},
+        {"MKV", "640x480", "-s 640x480"},
+        {"MKV", "1280x720 - hd720", "-s 1280x720"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.size);
+        std::string out;
+        std::string err;
+        ASSERT_EQ(
+            Merge("--dry-run --format " + std::string(c.format) + " --size " + ShellQuote(c.size) +
+                      " " + OutArg() + " " + ShellQuote(media_->Path("video.mp4")) + " " +
+                      ShellQuote(media_->Path("short.mp3")),
+                  &out, &err),
+            0)
+            << err;
+        EXPECT_NE(out.find(c.option), std::string::npos) << out;
+    }
+}
+
+TEST_F(MergeCliTest, LibrariesThatCannotBeLoadedAreReportedAsSuch) {
+    // A copy of the program whose "LibAV" folder holds a broken library.
+    const fs::path bin = dir_.path() / "bin";
+    fs::create_directories(bin / "LibAV");
+    fs::copy_file(kProgram, bin / "tavrin-merge");
+    std::ofstream(bin / "LibAV" / "libavutil.so.57") << "not a library\n";
+    for (const char* mode : {"", "--dry-run "}) {
+        SCOPED_TRACE(mode);
+        std::string err;
+        const int status = RunCommand(
+            "HOME=" + ShellQuote(dir_.path().string()) +
+                " XDG_CONFIG_HOME=" + ShellQuote((dir_.path() / "config").string()) + " " +
+                ShellQuote((bin / "tavrin-merge").string()) + " " + mode + "--format MP4 " +
+                OutArg() + " " + ShellQuote(media_->Path("video.mp4")) + " " +
+                ShellQuote(media_->Path("short.mp3")) + " 2>&1 >/dev/null",
+            &err);
+        EXPECT_EQ(status, 1) << err;
+        EXPECT_NE(err.find("media libraries could not be loaded"), std::string::npos) << err;
+        EXPECT_NE(err.find((bin / "LibAV").string()), std::string::npos) << err;
+        EXPECT_EQ(err.find("cannot open the video file"), std::string::npos) << err;
+        EXPECT_TRUE(FolderEntries(out_).empty());
+    }
+}
+
 TEST_F(MergeCliTest, CtrlCDuringTheFinalTaskKeepsAPlayablePartialFile) {
     // Long and large enough for the final task to be caught running.
     const fs::path video = MakeMergeVideo(dir_, "long.mp4", 60, "640x480");

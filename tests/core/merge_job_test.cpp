@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 #include <functional>
 #include <memory>
 #include <string>
@@ -114,16 +115,17 @@ protected:
         }
     }
 
-    // The failure's three log lines: empty, the text, empty.
-    void ExpectFailureLines(const std::string& prefix) const {
+    // The failure's three log lines: empty, the text, empty; the text.
+    std::string ExpectFailureLines(const std::string& prefix) const {
         for (std::size_t i = 1; i + 1 < log_.size(); ++i) {
             if (log_[i].rfind(prefix, 0) == 0) {
                 EXPECT_EQ(log_[i - 1], "");
                 EXPECT_EQ(log_[i + 1], "");
-                return;
+                return log_[i];
             }
         }
         ADD_FAILURE() << "no log line starting with " << prefix;
+        return std::string();
     }
 
     MergeMedia* media_ = nullptr;
@@ -234,6 +236,56 @@ TEST_F(MergeJobTest, AFailedJoinStopsTheMergeWithItsMessage) {
     EXPECT_EQ(states_, (std::vector<std::string>{"busy", "idle"}));
 }
 
+TEST_F(MergeJobTest, AFailedFinalTaskLeavesNoOutput) {
+    const TMergeResult result = Run(Source({media_->Short()}), [this](TMergeJob&) {
+        // The final task's notice says it failed (as a full disk would).
+        const TTerminateEvent job_handler = encoder_.OnTerminate;
+        encoder_.OnTerminate = [job_handler](TCustomEncoder* sender, const TTerminateInfo& info) {
+            TTerminateInfo failed = info;
+            if (info.TaskIndex == 0) {
+                failed.Finished = false;
+                failed.Exception = true;
+                failed.ExceptionMsg = "No space left on device";
+            }
+            job_handler(sender, failed);
+        };
+    });
+    EXPECT_EQ(result.Outcome, TMergeOutcome::Failed);
+    EXPECT_EQ(result.ErrorText, "No space left on device");
+    EXPECT_TRUE(FolderEntries(out_).empty());
+    // The next merge takes the first name again.
+    callbacks_.ShowError = nullptr;
+    const TMergeResult next = Run(Source({media_->Short()}));
+    ASSERT_EQ(next.Outcome, TMergeOutcome::Finished) << next.ErrorText;
+    EXPECT_EQ(next.OutputFile, (out_ / "merger-video-short_(new).mp4").string());
+}
+
+TEST_F(MergeJobTest, RandomBytesAmongTheSongsAreNamed) {
+    const fs::path noise = dir_.path() / "noise.mp3";
+    {
+        std::ofstream out(noise, std::ios::binary);
+        std::uint32_t state = 12345;
+        for (int i = 0; i < 100000; ++i) {
+            state = state * 1664525u + 1013904223u;
+            out.put(static_cast<char>(state >> 24));
+        }
+    }
+    const struct {
+        const char* name;
+        std::vector<std::string> audio;
+    } cases[] = {
+        {"among songs", {media_->Song(440), noise.string(), media_->Song(880)}},
+        {"the only song", {noise.string()}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const TMergeResult result = Run(Source(c.audio));
+        EXPECT_EQ(result.Outcome, TMergeOutcome::Failed);
+        EXPECT_NE(result.ErrorText.find(noise.string()), std::string::npos) << result.ErrorText;
+        EXPECT_TRUE(FolderEntries(out_).empty());
+    }
+}
+
 TEST_F(MergeJobTest, StopDuringTheJoinLeavesNothingBehind) {
     callbacks_.SetBusy = [this] {
         states_.push_back("busy");
@@ -267,23 +319,35 @@ TEST_F(MergeJobTest, StopDuringTheFinalTaskKeepsAPlayablePartialFile) {
 
 TEST_F(MergeJobTest, FailuresLogTheirLineAndLeaveNoFiles) {
     UnwritableFolder unwritable;
+    const std::string unreadable = media_->Text() + ": Invalid data found";
     const struct {
         const char* name;
         std::vector<std::string> audio;
         bool unwritable_output;
         const char* line;
+        std::string reason;  // a part of the text after the prefix
     } cases[] = {
-        {"empty audio list", {}, false, "***Audio file open error: "},
-        {"text file as the only song", {media_->Text()}, false, "***Audio file open error: "},
+        {"empty audio list", {}, false, "***Audio file open error: ", ""},
+        {"text file as the only song",
+         {media_->Text()},
+         false,
+         "***Audio file open error: ",
+         unreadable},
         {"text file among songs",
          {media_->Song(440), media_->Text(), media_->Song(880)},
          false,
-         "***Audio file open error: "},
-        {"unwritable output, no join", {media_->Short()}, true, "***Cannot do convert, error: "},
+         "***Audio file open error: ",
+         unreadable},
+        {"unwritable output, no join",
+         {media_->Short()},
+         true,
+         "***Cannot do convert, error: ",
+         unwritable.path()},
         {"unwritable output, join",
          {media_->Song(440), media_->Song(880), media_->Song(1320)},
          true,
-         "***Cannot do convert, error: "},
+         "***Cannot do convert, error: ",
+         unwritable.path()},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -293,7 +357,10 @@ TEST_F(MergeJobTest, FailuresLogTheirLineAndLeaveNoFiles) {
             settings_->SetOutputDir(c.unwritable_output ? unwritable.path() : out_.string()));
         const TMergeResult result = Run(Source(c.audio));
         EXPECT_EQ(result.Outcome, TMergeOutcome::Failed);
-        ExpectFailureLines(c.line);
+        const std::string line = ExpectFailureLines(c.line);
+        EXPECT_NE(line.find(c.reason, std::string(c.line).size()), std::string::npos) << line;
+        EXPECT_GT(line.size(), std::string(c.line).size()) << "no reason given";
+        EXPECT_EQ(result.ErrorText.empty(), false);
         EXPECT_EQ(states_, (std::vector<std::string>{"busy", "idle"}));
         EXPECT_TRUE(FolderEntries(out_).empty());
         EXPECT_EQ(encoder_.TaskCount(), 0);

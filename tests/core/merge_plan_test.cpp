@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <fstream>
 #include <limits>
 #include <optional>
 #include <set>
@@ -18,6 +19,7 @@ namespace tavrin {
 namespace {
 
 using testing::TempDir;
+namespace fs = std::filesystem;
 
 constexpr std::int64_t kSecond = 1000000;
 
@@ -189,7 +191,7 @@ TEST(MergePlan, DefaultAacEncoderPrefersLibfaac) {
 }
 
 TEST(MergePlan, JoinDecision) {
-    const std::string tail = " -c:a libmp3lame  -ac 2 -ab 128000 -ar 44100 ";
+    const std::string tail = " -c:a libmp3lame  -ac 2 -ab 128000 -ar 44100  -vn";
     const std::int64_t video = 200700000;  // 3 min 20.7 s
     struct Case {
         const char* name;
@@ -201,19 +203,27 @@ TEST(MergePlan, JoinDecision) {
     const Case cases[] = {
         {"one file shorter than the video", video, {60 * kSecond}, std::nullopt, false},
         {"one file exactly as long", video, {video}, std::nullopt, false},
-        {"one file longer: cut, no join flag", video, {600 * kSecond}, " -t 200" + tail, false},
+        {"one file longer: cut, no join flag", video, {600 * kSecond}, " -t 200.7" + tail, false},
         {"10 minutes in three files",
          video,
          {200 * kSecond, 200 * kSecond, 200 * kSecond},
-         " -t 200" + tail,
+         " -t 200.7" + tail,
          true},
+        {"cut to milliseconds", 5960000, {3 * kSecond, 3 * kSecond}, " -t 5.96" + tail, true},
+        {"a video under a second", 200000, {3 * kSecond}, " -t 0.2" + tail, false},
+        {"whole seconds", 20000999, {30 * kSecond}, " -t 20" + tail, false},
+        {"leading zeros of the fraction", 7005000, {30 * kSecond}, " -t 7.005" + tail, false},
         {"three files shorter in total still join",
          video,
          {30 * kSecond, 30 * kSecond, 30 * kSecond},
          tail,
          true},
         {"two files exactly as long as the video", video, {100 * kSecond, 100700000}, tail, true},
-        {"one microsecond longer cuts", video, {100 * kSecond, 100700001}, " -t 200" + tail, true},
+        {"one microsecond longer cuts",
+         video,
+         {100 * kSecond, 100700001},
+         " -t 200.7" + tail,
+         true},
         {"no audio files", video, {}, std::nullopt, false},
         {"unknown video length, one file", -1, {60 * kSecond}, std::nullopt, false},
         {"unknown video length, two files: joined uncut",
@@ -222,11 +232,11 @@ TEST(MergePlan, JoinDecision) {
          tail,
          true},
         {"unknown audio length counts as zero", video, {-1}, std::nullopt, false},
-        {"unknown and long audio", video, {-1, 300 * kSecond}, " -t 200" + tail, true},
+        {"unknown and long audio", video, {-1, 300 * kSecond}, " -t 200.7" + tail, true},
         {"absurd lengths do not wrap the total",
          video,
          {std::numeric_limits<std::int64_t>::max(), std::numeric_limits<std::int64_t>::max()},
-         " -t 200" + tail,
+         " -t 200.7" + tail,
          true},
     };
     for (const auto& c : cases) {
@@ -286,13 +296,29 @@ TEST(MergePlan, PlansGiveTheExpectedTasksAndOutputPaths) {
     EXPECT_EQ(plan->AudioInput, plan->TempAudioFile);
     EXPECT_EQ(outputPath(*plan), out + "/merger-clip-tempaudio-song_(new).mp4");
 
-    // A listed file that has the temporary name is never written over.
+    // A file, listed or not, that has the temporary name is never written
+    // over, nor is a link of that name followed.
+    fs::create_directories(out);
+    std::ofstream(out + "/tempaudio-song.mp3") << "listed";
+    fs::create_symlink(dir / "nowhere", out + "/tempaudio-song_(1).mp3");
     request.AudioFiles = {{out + "/song.mp3", 300 * kSecond},
-                          {out + "/tempaudio-song.mp3", 30 * kSecond},
-                          {out + "/../out/tempaudio-song_(1).mp3", 30 * kSecond}};
+                          {out + "/tempaudio-song.mp3", 30 * kSecond}};
     plan = PlanMerge(request, Encoders({}));
     ASSERT_TRUE(plan);
     EXPECT_EQ(plan->TempAudioFile, out + "/tempaudio-song_(2).mp3");
+
+    // Without a join the map takes the first audio stream of the song (a
+    // cover picture may come first); the join's file has its sound first.
+    request.AudioFiles = {{"/music/cover.mp3", 10 * kSecond, 1}};
+    plan = PlanMerge(request, Encoders({}));
+    ASSERT_TRUE(plan);
+    EXPECT_FALSE(plan->JoinOutput);
+    EXPECT_NE(plan->FinalOptions.find("-map 0:1 -map 1:1"), std::string::npos);
+    request.AudioFiles = {{"/music/cover.mp3", 300 * kSecond, 1}};
+    plan = PlanMerge(request, Encoders({}));
+    ASSERT_TRUE(plan);
+    EXPECT_TRUE(plan->JoinOutput);
+    EXPECT_NE(plan->FinalOptions.find("-map 0:1 -map 1:0"), std::string::npos);
 
     // No audio files: the final task gets an empty audio input and fails there.
     request.AudioFiles.clear();

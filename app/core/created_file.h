@@ -1,0 +1,37 @@
+// A file this process created, removed when its owner goes unless it is
+// kept. Removal checks that the name still refers to the very file that was
+// created, so a file someone put in its place meanwhile is never removed.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+
+namespace tavrin {
+
+class TCreatedFile {
+public:
+    TCreatedFile() = default;
+    // Takes charge of a file the caller has just created at `path`.
+    explicit TCreatedFile(std::string path);
+    ~TCreatedFile() { Remove(); }
+    TCreatedFile(TCreatedFile&& other) noexcept;
+    TCreatedFile& operator=(TCreatedFile&& other) noexcept;
+    TCreatedFile(const TCreatedFile&) = delete;
+    TCreatedFile& operator=(const TCreatedFile&) = delete;
+
+    // "" when no file is in charge.
+    const std::string& Path() const { return path_; }
+
+    // Removes the file (when it is still the one created) and lets it go.
+    void Remove();
+    // Lets the file go without removing it.
+    void Keep();
+
+private:
+    std::string path_;
+    dev_t device_ = 0;
+    ino_t inode_ = 0;
+};
+
+}  // namespace tavrin

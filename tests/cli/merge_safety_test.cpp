@@ -1,0 +1,470 @@
+// What the programs do to the user's files, tried as a careless or hostile
+// user would: an output that is an input, files and links where the merge's
+// own files go, two merges at once, odd audio inputs, very short videos, a
+// full disk, long names, and runs that are killed. Each case checks every
+// input and every other file of the output folder afterwards.
+#include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "core/merge_test_support.h"
+#include "fixtures/media_fixtures.h"
+
+namespace tavrin::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string kMerge = std::string(TAVRIN_BINARY_DIR) + "/app/tavrin-merge";
+const std::string kTranscode = std::string(TAVRIN_BINARY_DIR) + "/app/tavrin-transcode";
+
+// FNV-1a of a file's bytes (through a link, its target's).
+std::uint64_t Checksum(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::uint64_t hash = 14695981039346656037ull;
+    char c = 0;
+    while (in.get(c)) {
+        hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+    }
+    return hash;
+}
+
+// What a set of files holds, to be compared after a run: content for files,
+// the target for links.
+class FileSnapshot {
+public:
+    void Add(const fs::path& file) {
+        std::error_code error;
+        if (fs::is_symlink(file, error)) {
+            entries_[file] = "link to " + fs::read_symlink(file).string();
+        } else {
+            entries_[file] = std::to_string(Checksum(file));
+        }
+    }
+    void AddFolder(const fs::path& folder) {
+        for (const auto& name : FolderEntries(folder)) {
+            Add(folder / name);
+        }
+    }
+    // Every file is still there, unchanged.
+    void ExpectUnchanged() const {
+        for (const auto& [file, content] : entries_) {
+            FileSnapshot now;
+            now.Add(file);
+            EXPECT_EQ(now.entries_[file], content) << file;
+        }
+    }
+    // The folder holds the snapshot's files and the given new names only.
+    void ExpectFolderGained(const fs::path& folder, std::vector<std::string> added) const {
+        std::vector<std::string> expected = std::move(added);
+        for (const auto& [file, content] : entries_) {
+            if (file.parent_path() == folder) {
+                expected.push_back(file.filename().string());
+            }
+        }
+        std::sort(expected.begin(), expected.end());
+        EXPECT_EQ(FolderEntries(folder), expected);
+    }
+
+private:
+    std::map<fs::path, std::string> entries_;
+};
+
+std::string Slurp(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+std::string LastLine(const std::string& text) {
+    std::istringstream in(text);
+    std::string line;
+    std::string last;
+    while (std::getline(in, line)) {
+        if (!line.empty()) {
+            last = line;
+        }
+    }
+    return last;
+}
+
+int StreamCount(const fs::path& file, const std::string& type) {
+    const std::string text =
+        RunFfprobe("-v error -select_streams " + type + " -show_entries stream=index -of csv=p=0 " +
+                   ShellQuote(file.string()));
+    return static_cast<int>(std::count(text.begin(), text.end(), '\n'));
+}
+
+// Short media for every case: a 3 s video, two 3 s songs (together longer
+// than the video, so they are joined and cut), a 2 s song that carries its
+// cover picture as stream 0, and a 2 s second video with sound.
+class SafetyMedia {
+public:
+    static SafetyMedia& Get() {
+        static SafetyMedia media;
+        return media;
+    }
+    fs::path Path(const std::string& name) const { return dir_ / name; }
+
+private:
+    SafetyMedia() {
+        MakeMergeVideo(dir_, "video.mp4", 3);
+        MakeSong(dir_, "a.mp3", 3, 440);
+        MakeSong(dir_, "b.mp3", 3, 880);
+        MakeSong(dir_, "c.mp3", 2, 660);
+        MakeMergeVideo(dir_, "other.mp4", 2);
+        RunFfmpeg("-f lavfi -i testsrc=size=64x64:duration=1 -frames:v 1 " +
+                  ShellQuote((dir_ / "cover.png").string()));
+        RunFfmpeg("-i " + ShellQuote((dir_ / "cover.png").string()) + " -i " +
+                  ShellQuote((dir_ / "c.mp3").string()) +
+                  " -map 0 -map 1 -c:v png -c:a copy -disposition:v attached_pic " +
+                  ShellQuote((dir_ / "cover.mp3").string()));
+    }
+    TempDir dir_;
+};
+
+class MergeSafetyTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        media_ = &SafetyMedia::Get();
+        out_ = dir_.path() / "out";
+        fs::create_directories(out_);
+    }
+
+    std::string Q(const fs::path& path) const { return ShellQuote(path.string()); }
+
+    // tavrin-merge with a home of its own; exit status, stdout and stderr.
+    int Merge(const std::string& arguments, std::string* out = nullptr, std::string* err = nullptr,
+              const fs::path& folder = {}) const {
+        const fs::path err_file = dir_.path() / "merge.err";
+        std::string output;
+        const int status = RunCommand(Environment() + kMerge + " --format MP4 --out " +
+                                          Q(folder.empty() ? out_ : folder) + " " + arguments +
+                                          " 2>" + Q(err_file),
+                                      &output);
+        if (out != nullptr) {
+            *out = output;
+        }
+        if (err != nullptr) {
+            *err = Slurp(err_file);
+        }
+        return status;
+    }
+    std::string Environment() const {
+        return "HOME=" + Q(dir_.path()) + " XDG_CONFIG_HOME=" + Q(dir_.path() / "config") + " ";
+    }
+    // The name the dry run would write.
+    std::string DryRunOutput(const std::string& arguments) const {
+        std::string out;
+        EXPECT_EQ(Merge("--dry-run " + arguments, &out), 0);
+        const std::string key = "output file: ";
+        const auto at = out.find(key);
+        return at == std::string::npos
+                   ? std::string()
+                   : out.substr(at + key.size(), out.find('\n', at) - at - key.size());
+    }
+    std::string Songs() const { return Q(media_->Path("a.mp3")) + " " + Q(media_->Path("b.mp3")); }
+
+    SafetyMedia* media_ = nullptr;
+    TempDir dir_;
+    fs::path out_;
+};
+
+TEST_F(MergeSafetyTest, AnOutputThatIsAnInputIsRefusedBeforeAnythingIsWritten) {
+    const fs::path song = dir_ / "song.mp3";
+    fs::copy_file(media_->Path("a.mp3"), song);
+    const fs::path video = dir_ / "same.mp4";
+    fs::copy_file(media_->Path("video.mp4"), video);
+    fs::create_symlink(song, dir_ / "song-link.mp3");
+    fs::create_hard_link(song, dir_ / "song-hard.mp3");
+    fs::create_hard_link(video, dir_ / "video-hard.mp4");
+    const struct {
+        const char* name;
+        std::string arguments;
+        fs::path output;
+    } cases[] = {
+        {"same name", "-i " + Q(song) + " " + Q(song), song},
+        {"another spelling", "-i " + Q(song) + " " + Q(dir_.path() / "." / "song.mp3"), song},
+        {"symbolic link", "-i " + Q(song) + " " + Q(dir_ / "song-link.mp3"), song},
+        {"hard link", "-i " + Q(song) + " " + Q(dir_ / "song-hard.mp3"), song},
+        {"second input, video encoder",
+         "-i " + Q(media_->Path("a.mp3")) + " -i " + Q(video) + " -c:v mpeg4 -y " +
+             Q(dir_ / "video-hard.mp4"),
+         video},
+    };
+    FileSnapshot before;
+    before.AddFolder(dir_.path());
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string log;
+        EXPECT_EQ(RunCommand(kTranscode + " -loglevel error " + c.arguments + " 2>&1", &log), 1)
+            << log;
+        EXPECT_NE(log.find("is the same file as input"), std::string::npos) << log;
+        EXPECT_NE(log.find(c.output.filename().string()), std::string::npos) << log;
+        before.ExpectUnchanged();
+    }
+}
+
+TEST_F(MergeSafetyTest, TheJoinsTemporaryFileNeverTakesAUsersFileOrLink) {
+    const fs::path victim = dir_ / "victim.txt";
+    std::ofstream(victim) << "the user's own text\n";
+    const struct {
+        const char* name;
+        void (*make)(const fs::path& temp, const fs::path& victim);
+    } cases[] = {
+        {"a file of that name",
+         [](const fs::path& temp, const fs::path&) { std::ofstream(temp) << "mine\n"; }},
+        {"a link to a file",
+         [](const fs::path& temp, const fs::path& victim) { fs::create_symlink(victim, temp); }},
+        {"a dangling link",
+         [](const fs::path& temp, const fs::path& victim) {
+             fs::create_symlink(victim.string() + ".new", temp);
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(out_);
+        fs::create_directories(out_);
+        c.make(out_ / "tempaudio-a.mp3", victim);
+        FileSnapshot before;
+        before.Add(victim);
+        before.Add(media_->Path("a.mp3"));
+        before.Add(media_->Path("b.mp3"));
+        before.AddFolder(out_);
+        const std::string planned = DryRunOutput(Q(media_->Path("video.mp4")) + " " + Songs());
+        std::string out;
+        std::string err;
+        ASSERT_EQ(Merge(Q(media_->Path("video.mp4")) + " " + Songs(), &out, &err), 0) << err;
+        const fs::path written = LastLine(out);
+        EXPECT_EQ(written, out_ / "merger-video-tempaudio-a_(1)_(new).mp4");
+        EXPECT_EQ(written.string(), planned);
+        EXPECT_NEAR(StreamSeconds(written, "a"), 3, 0.1);
+        before.ExpectUnchanged();
+        before.ExpectFolderGained(out_, {written.filename().string()});
+        EXPECT_FALSE(fs::exists(victim.string() + ".new"));
+    }
+}
+
+TEST_F(MergeSafetyTest, TwoMergesAtOnceIntoOneFolderBothSucceed) {
+    FileSnapshot before;
+    before.Add(media_->Path("video.mp4"));
+    before.Add(media_->Path("a.mp3"));
+    before.Add(media_->Path("b.mp3"));
+    const std::string one = Environment() + kMerge + " --format MP4 --out " + Q(out_) + " " +
+                            Q(media_->Path("video.mp4")) + " " + Songs();
+    std::string output;
+    ASSERT_EQ(RunCommand("(" + one + " >" + Q(dir_ / "1.out") + " 2>&1; echo $? >" +
+                             Q(dir_ / "1.status") + ") & (" + one + " >" + Q(dir_ / "2.out") +
+                             " 2>&1; echo $? >" + Q(dir_ / "2.status") + ") & wait",
+                         &output),
+              0);
+    EXPECT_EQ(Slurp(dir_ / "1.status"), "0\n") << Slurp(dir_ / "1.out");
+    EXPECT_EQ(Slurp(dir_ / "2.status"), "0\n") << Slurp(dir_ / "2.out");
+    const auto entries = FolderEntries(out_);
+    ASSERT_EQ(entries.size(), 2u) << ::testing::PrintToString(entries);
+    for (const auto& name : entries) {
+        EXPECT_EQ(name.rfind("merger-video-tempaudio-a", 0), 0u) << name;
+        EXPECT_NEAR(StreamSeconds(out_ / name, "a"), 3, 0.1) << name;
+        EXPECT_NEAR(StreamSeconds(out_ / name, "v"), 3, 0.1) << name;
+    }
+    before.ExpectUnchanged();
+}
+
+TEST_F(MergeSafetyTest, TheAudioInputsFirstSoundStreamIsMerged) {
+    const struct {
+        const char* name;
+        std::string audio;
+    } cases[] = {
+        {"cover picture first, used directly", Q(media_->Path("cover.mp3"))},
+        {"cover picture first, joined",
+         Q(media_->Path("cover.mp3")) + " " + Q(media_->Path("b.mp3"))},
+        {"a video given as the audio", Q(media_->Path("other.mp4"))},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::string out;
+        std::string err;
+        ASSERT_EQ(Merge(Q(media_->Path("video.mp4")) + " " + c.audio, &out, &err), 0) << err;
+        const fs::path written = LastLine(out);
+        EXPECT_EQ(StreamCount(written, "v"), 1);
+        EXPECT_EQ(StreamCount(written, "a"), 1);
+        EXPECT_GT(StreamSeconds(written, "a"), 1.9);
+        fs::remove(written);
+    }
+    // A file without any sound ends the merge with the audio error.
+    const fs::path silent = dir_ / "silent.mp4";
+    ASSERT_TRUE(RunFfmpeg("-f lavfi -i testsrc=size=64x64:duration=1 -c:v mpeg4 " + Q(silent)));
+    std::string err;
+    EXPECT_EQ(Merge(Q(media_->Path("video.mp4")) + " " + Q(silent), nullptr, &err), 1);
+    EXPECT_NE(err.find("***Audio file open error: " + silent.string() + ": "), std::string::npos)
+        << err;
+    EXPECT_NE(err.find("no audio stream"), std::string::npos) << err;
+    EXPECT_TRUE(FolderEntries(out_).empty());
+}
+
+TEST_F(MergeSafetyTest, TheJoinIsCutToTheVideosMilliseconds) {
+    for (const double seconds : {0.2, 5.96}) {
+        SCOPED_TRACE(seconds);
+        const fs::path video = MakeMergeVideo(dir_, "short.mp4", seconds);
+        const double length = StreamSeconds(video, "v");
+        std::string out;
+        std::string err;
+        ASSERT_EQ(Merge(Q(video) + " " + Songs(), &out, &err), 0) << err;
+        const fs::path written = LastLine(out);
+        // Within one frame of the join's MP3 (1152 samples at 44100 Hz).
+        EXPECT_NEAR(StreamSeconds(written, "a"), length, 1152.0 / 44100) << written;
+        fs::remove(written);
+    }
+}
+
+TEST_F(MergeSafetyTest, AFullDiskLeavesNoBrokenOutput) {
+    const fs::path disk = dir_ / "disk";
+    fs::create_directories(disk);
+    if (::geteuid() != 0 || ::mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=256k") != 0) {
+        GTEST_SKIP() << "a small tmpfs cannot be mounted here (needs root and mount rights)";
+    }
+    struct Unmount {
+        fs::path disk;
+        ~Unmount() { ::umount(disk.c_str()); }
+    } unmount{disk};
+    // The join's file fits; the best-quality video does not.
+    std::string out;
+    std::string err;
+    EXPECT_EQ(Merge("--quality 0 --size 640x480 " + Q(media_->Path("video.mp4")) + " " + Songs(),
+                    &out, &err, disk),
+              1)
+        << err;
+    EXPECT_NE(err.find("No space left on device"), std::string::npos) << err;
+    EXPECT_TRUE(FolderEntries(disk).empty()) << ::testing::PrintToString(FolderEntries(disk));
+    EXPECT_TRUE(out.empty()) << out;
+}
+
+TEST_F(MergeSafetyTest, LongNamesAreShortenedToFitAndTheDryRunAgrees) {
+    const std::string e_acute = "\xc3\xa9";
+    std::string accented;
+    for (int i = 0; i < 57; ++i) {
+        accented += e_acute;  // 114 bytes of two-byte characters
+    }
+    const struct {
+        const char* name;
+        std::string video;
+        std::string song;
+    } cases[] = {
+        {"115- and 117-byte names", std::string(111, 'v') + ".mp4", std::string(113, 's') + ".mp3"},
+        {"one name of 230 bytes", "clip.mp4", std::string(226, 's') + ".mp3"},
+        {"two-byte characters", "v" + accented + ".mp4", "s" + accented + "xx.mp3"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path video = dir_ / c.video;
+        const fs::path song = dir_ / c.song;
+        fs::copy_file(media_->Path("video.mp4"), video, fs::copy_options::overwrite_existing);
+        fs::copy_file(media_->Path("a.mp3"), song, fs::copy_options::overwrite_existing);
+        const std::string arguments = Q(video) + " " + Q(song) + " " + Q(media_->Path("b.mp3"));
+        const std::string planned = DryRunOutput(arguments);
+        std::string out;
+        std::string err;
+        ASSERT_EQ(Merge(arguments, &out, &err), 0) << err;
+        const fs::path written = LastLine(out);
+        EXPECT_EQ(written.string(), planned);
+        const std::string name = written.filename().string();
+        EXPECT_LE(name.size(), 255u) << name;
+        EXPECT_EQ(name.rfind("merger-" + c.video.substr(0, 4), 0), 0u) << name;
+        EXPECT_NE(name.find("-tempaudio-" + c.song.substr(0, 4)), std::string::npos) << name;
+        EXPECT_EQ(name.substr(name.size() - 10), "_(new).mp4") << name;
+        // Cut on character boundaries: the name is valid UTF-8.
+        EXPECT_EQ(
+            RunCommand("printf %s " + ShellQuote(name) + " | iconv -f UTF-8 -t UTF-8 >/dev/null"),
+            0)
+            << name;
+        EXPECT_NEAR(StreamSeconds(written, "a"), 3, 0.1);
+        EXPECT_EQ(FolderEntries(out_), std::vector<std::string>{name});
+        fs::remove(written);
+    }
+}
+
+TEST_F(MergeSafetyTest, TheDryRunNamesTheFileTheMergeWrites) {
+    const fs::path song = media_->Path("c.mp3");  // shorter than the video: used directly
+    const std::string arguments = Q(media_->Path("video.mp4")) + " " + Q(song);
+    const std::string first = "merger-video-c_(new).mp4";
+    const struct {
+        const char* name;
+        std::vector<std::string> existing;
+        bool dangling_link;
+        const char* expected;
+    } cases[] = {
+        {"nothing there", {}, false, "merger-video-c_(new).mp4"},
+        {"a dangling link", {}, true, "merger-video-c_(new_1).mp4"},
+        {"an existing file", {first}, false, "merger-video-c_(new_1).mp4"},
+        {"existing _(new) and _(new_1)",
+         {first, "merger-video-c_(new_1).mp4"},
+         false,
+         "merger-video-c_(new_2).mp4"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        fs::remove_all(out_);
+        fs::create_directories(out_);
+        for (const auto& name : c.existing) {
+            std::ofstream(out_ / name) << name;
+        }
+        if (c.dangling_link) {
+            fs::create_symlink(dir_ / "nowhere.mp4", out_ / first);
+        }
+        FileSnapshot before;
+        before.AddFolder(out_);
+        const std::string planned = DryRunOutput(arguments);
+        EXPECT_EQ(planned, (out_ / c.expected).string());
+        std::string out;
+        std::string err;
+        ASSERT_EQ(Merge(arguments, &out, &err), 0) << err;
+        EXPECT_EQ(LastLine(out), planned);
+        before.ExpectUnchanged();
+        before.ExpectFolderGained(out_, {c.expected});
+        EXPECT_FALSE(fs::exists(dir_ / "nowhere.mp4"));
+    }
+}
+
+TEST_F(MergeSafetyTest, NoPrivateFolderOutlivesARun) {
+    const fs::path temp = dir_ / "tmp";
+    fs::create_directories(temp);
+    const std::string command = "TMPDIR=" + Q(temp) + " " + Environment() + kMerge +
+                                " --format MKV --out " + Q(out_) + " " +
+                                Q(media_->Path("video.mp4")) + " " + Songs();
+    // A stop at any moment of the start leaves nothing.
+    for (const char* delay : {"0", "0.005", "0.02", "0.1"}) {
+        SCOPED_TRACE(delay);
+        std::string status;
+        RunCommand(command + " >/dev/null 2>&1 & pid=$!; sleep " + std::string(delay) +
+                       "; kill -INT $pid; wait $pid; echo $?",
+                   &status);
+        EXPECT_TRUE(LastLine(status) == "130" || LastLine(status) == "0") << status;
+        EXPECT_TRUE(FolderEntries(temp).empty()) << ::testing::PrintToString(FolderEntries(temp));
+    }
+    // A killed run leaves its folder; the next run removes it once it is old
+    // enough that no starting run can own it, and leaves a fresh one alone.
+    RunCommand(command + " >/dev/null 2>&1 & pid=$!; sleep 0.3; kill -KILL $pid; wait $pid");
+    auto left = FolderEntries(temp);
+    ASSERT_EQ(left.size(), 1u);
+    RunCommand("touch -d '-1 minute' " + Q(temp / left.front()));
+    fs::create_directories(temp / "tavrin-merge-fresh1");
+    std::string out;
+    ASSERT_EQ(
+        RunCommand("TMPDIR=" + Q(temp) + " " + Environment() + kMerge + " --dry-run --format MKV " +
+                   Q(media_->Path("video.mp4")) + " " + Songs() + " >/dev/null 2>&1"),
+        0);
+    EXPECT_EQ(FolderEntries(temp), std::vector<std::string>{"tavrin-merge-fresh1"});
+}
+
+}  // namespace
+}  // namespace tavrin::testing
