@@ -1,25 +1,20 @@
 // tavrin-merge: the merge of the windowed program without its window. The
 // video and the audio files are merged with the choices of the settings file,
 // or those given on the command line, by the same merge job the window runs.
-#include <fcntl.h>
 #include <signal.h>
-#include <stdlib.h>
-#include <sys/file.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <exception>
 #include <filesystem>
 #include <optional>
 #include <string>
 #include <system_error>
-#include <utility>
 #include <vector>
 
 #include "app/cli/merge_arguments.h"
+#include "app/cli/private_settings.h"
 #include "app/core/choice_lists.h"
 #include "app/core/duration_text.h"
 #include "app/core/global_object.h"
@@ -78,104 +73,6 @@ void InstallStopSignals() {
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
 }
-
-constexpr char kPrivateFolderPrefix[] = "tavrin-merge-";
-// A folder younger than this is never taken for a leftover: its run may not
-// have locked it yet.
-constexpr auto kLeftoverMinimumAge = std::chrono::seconds(5);
-
-// An open descriptor, closed when it goes.
-class Descriptor {
-public:
-    explicit Descriptor(int fd = -1) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    Descriptor& operator=(Descriptor&& other) noexcept {
-        std::swap(fd_, other.fd_);
-        return *this;
-    }
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
-
-// Removes the private folders of earlier runs that were killed before they
-// could remove them: folders of this user, named by the prefix, old enough,
-// whose lock no running process holds.
-void RemoveLeftoverFolders(const fs::path& temp) {
-    std::error_code error;
-    for (const auto& entry : fs::directory_iterator(temp, error)) {
-        const std::string name = entry.path().filename().string();
-        if (name.rfind(kPrivateFolderPrefix, 0) != 0) {
-            continue;
-        }
-        struct stat info {};
-        if (::lstat(entry.path().c_str(), &info) != 0 || !S_ISDIR(info.st_mode) ||
-            info.st_uid != ::geteuid()) {
-            continue;
-        }
-        const auto age = std::chrono::system_clock::now() -
-                         std::chrono::system_clock::from_time_t(info.st_mtime);
-        if (age < kLeftoverMinimumAge) {
-            continue;
-        }
-        const Descriptor folder(
-            ::open(entry.path().c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-        if (folder.get() >= 0 && ::flock(folder.get(), LOCK_EX | LOCK_NB) == 0) {
-            std::error_code ignored;
-            fs::remove_all(entry.path(), ignored);
-        }
-    }
-}
-
-// A settings file of this run only: it holds the choices the job reads
-// (the output folder) without touching the user's settings. The folder is
-// locked while the run lasts, so that a later run can tell a leftover of a
-// killed run from a folder in use.
-class PrivateSettings {
-public:
-    PrivateSettings() {
-        std::error_code error;
-        const fs::path temp = fs::temp_directory_path(error);
-        if (error) {
-            return;
-        }
-        RemoveLeftoverFolders(temp);
-        std::string pattern = (temp / (std::string(kPrivateFolderPrefix) + "XXXXXX")).string();
-        if (mkdtemp(pattern.data()) == nullptr) {
-            return;
-        }
-        lock_ = Descriptor(::open(pattern.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-        folder_ = pattern;
-        if (lock_.get() < 0 || ::flock(lock_.get(), LOCK_EX) != 0) {
-            Remove();
-        }
-    }
-    ~PrivateSettings() { Remove(); }
-    PrivateSettings(const PrivateSettings&) = delete;
-    PrivateSettings& operator=(const PrivateSettings&) = delete;
-
-    bool Ready() const { return !folder_.empty(); }
-    std::string IniFileName() const { return folder_ + "/tavrin.ini"; }
-
-private:
-    void Remove() {
-        std::error_code ignored;
-        if (!folder_.empty()) {
-            fs::remove_all(folder_, ignored);
-            folder_.clear();
-        }
-    }
-
-    std::string folder_;
-    Descriptor lock_;
-};
 
 // The progress line on a terminal: percent, output time and size.
 class ProgressBar {
@@ -293,7 +190,7 @@ int Run(int argc, char** argv) {
     choices.UseVideoQuality = args->UseQuality.value_or(stored.UseVideoQuality);
     choices.ProcessorCount = tavrin::GetProcessorCount();
 
-    PrivateSettings private_settings;
+    tavrin::cli::PrivateSettings private_settings;
     if (!private_settings.Ready()) {
         std::fprintf(stderr, "tavrin-merge: cannot create a temporary folder\n");
         return kExitFailed;
