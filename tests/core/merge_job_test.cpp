@@ -115,6 +115,22 @@ protected:
         }
     }
 
+    // The notice of the first task of a run (the join when one runs, else
+    // the final task) says that it failed with the message.
+    void MakeTheTaskFail(const std::string& message) {
+        const TTerminateEvent job_handler = encoder_.OnTerminate;
+        encoder_.OnTerminate = [job_handler, message](TCustomEncoder* sender,
+                                                      const TTerminateInfo& info) {
+            TTerminateInfo failed = info;
+            if (info.TaskIndex == 0) {
+                failed.Finished = false;
+                failed.Exception = true;
+                failed.ExceptionMsg = message;
+            }
+            job_handler(sender, failed);
+        };
+    }
+
     // The failure's three log lines: empty, the text, empty; the text.
     std::string ExpectFailureLines(const std::string& prefix) const {
         for (std::size_t i = 1; i + 1 < log_.size(); ++i) {
@@ -214,19 +230,8 @@ TEST_F(MergeJobTest, AVideoWithoutVideoStreamEndsBeforeAnyJoin) {
 TEST_F(MergeJobTest, AFailedJoinStopsTheMergeWithItsMessage) {
     const TMergeResult result =
         Run(Source({media_->Song(440), media_->Song(880), media_->Song(1320)}), [this](TMergeJob&) {
-            // The join task's notice says it failed (as a broken input
-            // or a full disk would).
-            const TTerminateEvent job_handler = encoder_.OnTerminate;
-            encoder_.OnTerminate = [job_handler](TCustomEncoder* sender,
-                                                 const TTerminateInfo& info) {
-                TTerminateInfo failed = info;
-                if (info.TaskIndex == 0) {
-                    failed.Finished = false;
-                    failed.Exception = true;
-                    failed.ExceptionMsg = "Error while writing the joined audio";
-                }
-                job_handler(sender, failed);
-            };
+            // As a broken input or a full disk would.
+            MakeTheTaskFail("Error while writing the joined audio");
         });
     EXPECT_EQ(result.Outcome, TMergeOutcome::Failed);
     EXPECT_EQ(result.ErrorText, "Error while writing the joined audio");
@@ -238,17 +243,7 @@ TEST_F(MergeJobTest, AFailedJoinStopsTheMergeWithItsMessage) {
 
 TEST_F(MergeJobTest, AFailedFinalTaskLeavesNoOutput) {
     const TMergeResult result = Run(Source({media_->Short()}), [this](TMergeJob&) {
-        // The final task's notice says it failed (as a full disk would).
-        const TTerminateEvent job_handler = encoder_.OnTerminate;
-        encoder_.OnTerminate = [job_handler](TCustomEncoder* sender, const TTerminateInfo& info) {
-            TTerminateInfo failed = info;
-            if (info.TaskIndex == 0) {
-                failed.Finished = false;
-                failed.Exception = true;
-                failed.ExceptionMsg = "No space left on device";
-            }
-            job_handler(sender, failed);
-        };
+        MakeTheTaskFail("No space left on device");  // as a full disk would
     });
     EXPECT_EQ(result.Outcome, TMergeOutcome::Failed);
     EXPECT_EQ(result.ErrorText, "No space left on device");
