@@ -87,8 +87,9 @@ struct TMergeRequest {
     std::string OutputFolder;
 };
 
-// The two tasks of a merge. The output path itself is made when the final
-// task is set up: MakeOutputFileName(OutputBaseName, OutputSuffix).
+// The two tasks of a merge. The output path itself is the first free name of
+// MergeOutputPattern(output folder, video, AudioInput, OutputSuffix), taken
+// when the final task is set up (output_file_name.h).
 struct TMergePlan {
     std::optional<TJoinOutput> JoinOutput;  // set when the join task runs
     std::string TempAudioFile;              // the join's output; "" without a join
