@@ -94,6 +94,13 @@ Claim CreateExclusively(const std::string& path, std::string* errorText) {
     return Claim::Failed;
 }
 
+// "_(new)" + suffix for the first try, "_(new_<n>)" + suffix for try n.
+std::function<std::string(unsigned long long)> OutputEnding(std::string_view suffix) {
+    return [suffix = std::string(suffix)](unsigned long long n) {
+        return (n == 0 ? std::string("_(new)") : "_(new_" + std::to_string(n) + ")") + suffix;
+    };
+}
+
 }  // namespace
 
 std::string NameAt(const TFileNamePattern& pattern, unsigned long long n, std::size_t nameLimit) {
@@ -163,9 +170,7 @@ TFileNamePattern MergeOutputPattern(std::string_view folder, std::string_view vi
     pattern.Prefix = "merger-";
     pattern.Parts = {FileNameWithoutExtension(videoFile), FileNameWithoutExtension(audioInput)};
     pattern.Separator = "-";
-    pattern.Ending = [suffix = std::string(suffix)](unsigned long long n) {
-        return (n == 0 ? std::string("_(new)") : "_(new_" + std::to_string(n) + ")") + suffix;
-    };
+    pattern.Ending = OutputEnding(suffix);
     return pattern;
 }
 
@@ -204,7 +209,7 @@ std::string MakeOutputFileName(TSettings& settings, std::string_view baseName,
     TFileNamePattern pattern;
     pattern.Folder = PrepareOutputFolder(settings, warn);
     pattern.Parts = {FileNameWithoutExtension(baseName)};
-    pattern.Ending = MergeOutputPattern("", "", "", suffix).Ending;
+    pattern.Ending = OutputEnding(suffix);
     return *FreeFileName(pattern, TNameUse::Propose);
 }
 
