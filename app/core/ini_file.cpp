@@ -380,9 +380,12 @@ std::string TIniFile::ReadString(std::string_view section, std::string_view key,
 }
 
 int TIniFile::ReadInteger(std::string_view section, std::string_view key, int defaultValue) const {
+    return ReadInteger(section, key).value_or(defaultValue);
+}
+
+std::optional<int> TIniFile::ReadInteger(std::string_view section, std::string_view key) const {
     const auto text = ReadString(section, key);
-    const auto value = text ? ParseInteger(*text) : std::nullopt;
-    return value.value_or(defaultValue);
+    return text ? ParseInteger(*text) : std::nullopt;
 }
 
 bool TIniFile::ReadBool(std::string_view section, std::string_view key, bool defaultValue) const {

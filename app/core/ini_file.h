@@ -42,6 +42,7 @@ public:
                            std::string_view defaultValue) const;
     // Decimal text; a value that does not parse or does not fit counts as absent.
     int ReadInteger(std::string_view section, std::string_view key, int defaultValue) const;
+    std::optional<int> ReadInteger(std::string_view section, std::string_view key) const;
     // An integer, non-zero meaning true; anything else counts as absent.
     bool ReadBool(std::string_view section, std::string_view key, bool defaultValue) const;
 

@@ -25,6 +25,14 @@ int TSettings::OutputFormatIndex() const {
     return ini_.ReadInteger(kSettingsSection, kOutputFormatIndexKey, 0);
 }
 
+std::optional<int> TSettings::StoredOutputFormatIndex() const {
+    return ini_.ReadInteger(kSettingsSection, kOutputFormatIndexKey);
+}
+
+std::optional<int> TSettings::StoredFrameSizeIndex() const {
+    return ini_.ReadInteger(kSettingsSection, kFrameSizeIndexKey);
+}
+
 int TSettings::FrameSizeIndex() const {
     return ini_.ReadInteger(kSettingsSection, kFrameSizeIndexKey, 0);
 }

@@ -3,6 +3,7 @@
 // needed, and the start-up rule that picks and repairs the output folder.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -35,6 +36,9 @@ public:
     int FrameSizeIndex() const;
     int VideoQualityIndex() const;
     bool UseVideoQuality() const;
+    // The stored value itself; nullopt when absent or unparsable.
+    std::optional<int> StoredOutputFormatIndex() const;
+    std::optional<int> StoredFrameSizeIndex() const;
 
     // Each setter writes the file at once; false with LastErrorText on failure.
     bool SetOutputDir(const std::string& folder);
