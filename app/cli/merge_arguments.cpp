@@ -29,6 +29,32 @@ std::optional<int> ParseQuality(const std::string& text) {
     return value;
 }
 
+// The options that take no value, by name.
+bool* FlagOf(MergeArguments& result, const std::string& arg) {
+    if (arg == "-h" || arg == "--help") {
+        return &result.Help;
+    }
+    if (arg == "--version") {
+        return &result.Version;
+    }
+    if (arg == "--list-formats") {
+        return &result.ListFormats;
+    }
+    if (arg == "--dry-run") {
+        return &result.DryRun;
+    }
+    if (arg == "--json") {
+        return &result.Json;
+    }
+    if (arg == "-q" || arg == "--quiet") {
+        return &result.Quiet;
+    }
+    if (arg == "-v" || arg == "--verbose") {
+        return &result.Verbose;
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 int FindFormatIndex(const std::string& name) {
@@ -99,12 +125,12 @@ std::optional<MergeArguments> ParseMergeArguments(const std::vector<std::string>
             return true;
         };
         std::string text;
-        if (arg == "-h" || arg == "--help") {
+        if (bool* flag = FlagOf(result, arg)) {
             if (!no_value()) {
                 return std::nullopt;
             }
-            result.Help = true;
-        } else if (arg == "--format") {
+            *flag = true;
+        } else if (arg == "--format" || arg == "--list-sizes") {
             if (!value(text)) {
                 return std::nullopt;
             }
@@ -117,7 +143,7 @@ std::optional<MergeArguments> ParseMergeArguments(const std::vector<std::string>
                 error += ")";
                 return std::nullopt;
             }
-            result.FormatIndex = index;
+            (arg == "--format" ? result.FormatIndex : result.ListSizesOf) = index;
         } else if (arg == "--size") {
             if (!value(text)) {
                 return std::nullopt;
@@ -154,11 +180,6 @@ std::optional<MergeArguments> ParseMergeArguments(const std::vector<std::string>
                 return std::nullopt;
             }
             result.OutputFolder = text;
-        } else if (arg == "--dry-run") {
-            if (!no_value()) {
-                return std::nullopt;
-            }
-            result.DryRun = true;
         } else {
             error = "unknown option " + args[i];
             return std::nullopt;
@@ -168,7 +189,15 @@ std::optional<MergeArguments> ParseMergeArguments(const std::vector<std::string>
         error = "--quality and --no-quality exclude each other";
         return std::nullopt;
     }
-    if (result.Help) {
+    if (result.Quiet && result.Verbose) {
+        error = "-q and -v exclude each other";
+        return std::nullopt;
+    }
+    if (result.Json && !result.DryRun) {
+        error = "--json only goes with --dry-run";
+        return std::nullopt;
+    }
+    if (result.Help || result.Version || result.ListFormats || result.ListSizesOf) {
         return result;
     }
     if (files.empty()) {

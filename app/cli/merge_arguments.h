@@ -1,6 +1,7 @@
 // The command line of tavrin-merge:
 //   tavrin-merge [--format NAME] [--size ENTRY] [--quality N | --no-quality]
-//                [--out FOLDER] [--dry-run] VIDEO AUDIO...
+//                [--out FOLDER] [--dry-run [--json]] [-q | -v] VIDEO AUDIO...
+//   tavrin-merge --list-formats | --list-sizes FORMAT | --version | --help
 // Options may come before or after the files; "--" ends the options.
 #pragma once
 
@@ -20,7 +21,14 @@ struct MergeArguments {
     std::optional<bool> UseQuality;   // --quality sets true, --no-quality false
     std::optional<std::string> OutputFolder;
     bool DryRun = false;
+    bool Json = false;     // the dry run's plan as one JSON object
+    bool Quiet = false;    // -q: errors only
+    bool Verbose = false;  // -v: the libraries' log at verbose level
+    // Requests that need no files.
     bool Help = false;
+    bool Version = false;
+    bool ListFormats = false;
+    std::optional<int> ListSizesOf;  // --list-sizes: the format's position
 };
 
 // The arguments after the program name; nullopt with the reason in `error`.

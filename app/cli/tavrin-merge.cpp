@@ -14,14 +14,20 @@
 #include <vector>
 
 #include "app/cli/merge_arguments.h"
+#include "app/cli/merge_dry_run.h"
+#include "app/cli/merge_listings.h"
 #include "app/cli/private_settings.h"
+#include "app/cli/program_version.h"
 #include "app/core/choice_lists.h"
 #include "app/core/duration_text.h"
+#include "app/core/format_choice.h"
+#include "app/core/format_listing.h"
 #include "app/core/global_object.h"
 #include "app/core/merge_job.h"
 #include "app/core/settings.h"
 #include "media/encoder/custom_encoder.h"
 #include "media/probe/ve_varazez.h"
+#include "media/runtime/loader.h"
 #include "media/runtime/logger.h"
 #include "media/runtime/main_thread.h"
 
@@ -31,21 +37,31 @@ namespace fs = std::filesystem;
 
 constexpr char kUsage[] =
     "Usage: tavrin-merge [--format NAME] [--size ENTRY] [--quality N | --no-quality]\n"
-    "                    [--out FOLDER] [--dry-run] VIDEO AUDIO...\n"
+    "                    [--out FOLDER] [--dry-run [--json]] [-q | -v] VIDEO AUDIO...\n"
+    "       tavrin-merge --list-formats | --list-sizes FORMAT | --version | --help\n"
     "Merges the video stream of VIDEO with the AUDIO files, played one after\n"
     "another and cut to the video's length, into a new file in the output folder.\n"
     "\n"
     "  --format NAME   output format: 3GP AVI FLV iPod MKV MOV MP4 OGG PSP RM10\n"
-    "                  RM20 SWF WMV WebM M1V M2V\n"
-    "  --size ENTRY    frame size such as 640x480, hd720 or Auto\n"
+    "                  RM20 SWF WMV WebM M1V M2V (see --list-formats)\n"
+    "  --size ENTRY    frame size such as 640x480, hd720 or Auto (see --list-sizes)\n"
     "  --quality N     video quality from 0 (best) to 10 (lowest)\n"
     "  --no-quality    leave the video quality to the encoder\n"
     "  --out FOLDER    output folder (also for the temporary audio file)\n"
     "  --dry-run       print the plan (join, option texts, file names) and stop\n"
+    "  --json          with --dry-run: the plan as one JSON object\n"
+    "  -q, --quiet     print errors only\n"
+    "  -v, --verbose   print the media libraries' log at verbose level\n"
+    "  --list-formats  print every format with its container and encoders\n"
+    "  --list-sizes FORMAT  print the frame sizes of a format\n"
+    "  --version       print the program's version\n"
     "  -h, --help      print this help\n"
     "\n"
-    "Unset choices come from the settings of the windowed program. Ctrl-C stops\n"
-    "the merge; what was written so far stays a playable file.\n"
+    "Unset choices come from the settings of the windowed program; with no\n"
+    "format given or stored, MP4 is used. The first line on standard error says\n"
+    "which format and frame size are used and why. The settings file is never\n"
+    "written. Ctrl-C stops the merge; what was written so far stays a playable\n"
+    "file.\n"
     "Exit status: 0 when the merge finished, 1 when it failed, 2 on a usage\n"
     "error, 130 when it was stopped.\n";
 
@@ -77,7 +93,7 @@ void InstallStopSignals() {
 // The progress line on a terminal: percent, output time and size.
 class ProgressBar {
 public:
-    ProgressBar() : enabled_(isatty(STDERR_FILENO) == 1) {}
+    explicit ProgressBar(bool quiet) : enabled_(!quiet && isatty(STDERR_FILENO) == 1) {}
 
     void Show(tavrin::TMergeStage stage, std::int64_t percent, const tavrin::TProgressInfo& info) {
         if (!enabled_) {
@@ -118,28 +134,21 @@ void PrintLibraryLine(const void* /*sender*/, std::uint32_t /*thread*/, tavrin::
     std::fputs(line.c_str(), stderr);
 }
 
-void PrintPreview(const tavrin::TMergePreview& preview) {
-    const auto& request = preview.Request;
-    const auto& plan = preview.Plan;
-    std::printf(
-        "video: %s (%s, video stream %d)\n", request.VideoFile.c_str(),
-        tavrin::FormatDuration(request.VideoDuration < 0 ? 0 : request.VideoDuration).c_str(),
-        request.FirstVideoStreamIndex);
-    for (const auto& audio : request.AudioFiles) {
-        std::printf("audio: %s (%s)\n", audio.Path.c_str(),
-                    tavrin::FormatDuration(audio.Duration < 0 ? 0 : audio.Duration).c_str());
+// --list-formats needs the libraries for the containers' codecs and the
+// encoders this machine has.
+int ListFormats() {
+    tavrin::TZOZovadod encoder;
+    if (!encoder.LoadLibraries(tavrin::DefaultLibraryFolder())) {
+        std::fprintf(stderr,
+                     "tavrin-merge: the media libraries could not be loaded (looked in %s, then "
+                     "the system's library path): %s\n",
+                     tavrin::DefaultLibraryFolder().c_str(), encoder.LastErrorText().c_str());
+        return kExitFailed;
     }
-    if (plan.JoinOutput) {
-        std::printf("join: yes\n");
-        std::printf("join options: %s\n", plan.JoinOutput->Options.c_str());
-        std::printf("join flag: %s\n", plan.JoinOutput->Join ? "set" : "not set");
-        std::printf("temporary file: %s\n", plan.TempAudioFile.c_str());
-    } else {
-        std::printf("join: no\n");
-    }
-    std::printf("audio input: %s\n", plan.AudioInput.c_str());
-    std::printf("final options: %s\n", plan.FinalOptions.c_str());
-    std::printf("output file: %s\n", preview.OutputFile.c_str());
+    const auto formats =
+        tavrin::DescribeFormats(tavrin::LibraryHasEncoder, tavrin::LibraryContainerFacts);
+    std::fputs(tavrin::cli::FormatListText(formats).c_str(), stdout);
+    return 0;
 }
 
 int Run(int argc, char** argv) {
@@ -154,6 +163,14 @@ int Run(int argc, char** argv) {
         std::fputs(kUsage, stdout);
         return 0;
     }
+    if (args->Version) {
+        std::printf("%s\n", tavrin::cli::VersionLine("tavrin-merge").c_str());
+        return 0;
+    }
+    if (args->ListSizesOf) {
+        std::fputs(tavrin::cli::SizeListText(*args->ListSizesOf).c_str(), stdout);
+        return 0;
+    }
 
     // From the start, so that a stop at any moment ends the program through
     // its destructors, leaving nothing behind.
@@ -161,30 +178,55 @@ int Run(int argc, char** argv) {
     tavrin::InitMainThread();
     tavrin::TREVaduzi logger;
     logger.SetTriggerEventInMainThread(false);
-    logger.SetLogLevel(tavrin::llError);
+    logger.SetLogLevel(args->Verbose ? tavrin::llVerbose : tavrin::llError);
     logger.SetOnLog(PrintLibraryLine);
+    if (args->ListFormats) {
+        return ListFormats();
+    }
 
-    // The user's choices, then what the command line says.
+    // What the command line says, else the user's stored choices, else the
+    // first-run default.
     tavrin::TSettings user_settings(tavrin::CreateGlobalObject().IniFileName());
     const tavrin::TChoiceState stored = tavrin::RestoreChoices(user_settings);
     tavrin::TMergeSource source;
     source.VideoFile = args->VideoFile;
     source.AudioFiles = args->AudioFiles;
     tavrin::TOutputChoices& choices = source.Choices;
-    choices.FormatIndex = args->FormatIndex.value_or(stored.FormatIndex);
-    if (choices.FormatIndex < 0) {
-        std::fprintf(stderr, "tavrin-merge: no output format is stored; give one with --format\n");
+    const tavrin::TSourcedChoice format =
+        tavrin::ChooseFormat(args->FormatIndex, user_settings.StoredOutputFormatIndex());
+    choices.FormatIndex = format.Index;
+    const std::string_view format_name = tavrin::FormatNameAt(choices.FormatIndex);
+    if (format_name.empty()) {
+        std::fprintf(stderr,
+                     "tavrin-merge: the stored output format %d is not in the list; give one "
+                     "with --format\n",
+                     choices.FormatIndex);
         return kExitUsage;
     }
-    choices.FrameSizeIndex = stored.FrameSizeIndex < 0 ? 0 : stored.FrameSizeIndex;
+    std::optional<int> given_size;
     if (args->Size) {
-        choices.FrameSizeIndex = tavrin::cli::FindFrameSizeIndex(choices.FormatIndex, *args->Size);
-        if (choices.FrameSizeIndex < 0) {
+        given_size = tavrin::cli::FindFrameSizeIndex(choices.FormatIndex, *args->Size);
+        if (*given_size < 0) {
             std::fprintf(stderr, "tavrin-merge: the format %s has no frame size \"%s\"\n",
-                         std::string(tavrin::FormatNameAt(choices.FormatIndex)).c_str(),
-                         args->Size->c_str());
+                         std::string(format_name).c_str(), args->Size->c_str());
             return kExitUsage;
         }
+    }
+    const tavrin::TSourcedChoice size =
+        tavrin::ChooseFrameSize(format_name, given_size, user_settings.StoredFrameSizeIndex());
+    choices.FrameSizeIndex = size.Index;
+    const auto sizes = tavrin::FrameSizeNames(format_name);
+    tavrin::cli::ShownChoices shown;
+    shown.Format = std::string(format_name);
+    shown.FormatSource = format.Source;
+    shown.FrameSize = tavrin::ListSelection(sizes.size(), size.Index) < 0
+                          ? std::string()
+                          : std::string(sizes[static_cast<std::size_t>(size.Index)]);
+    shown.FrameSizeSource = size.Source;
+    shown.SettingsFile = user_settings.IniFileName();
+    // The dry run's plan carries the same line.
+    if (!args->Quiet && !args->DryRun) {
+        std::fprintf(stderr, "tavrin-merge: %s\n", tavrin::cli::ChoicesLine(shown).c_str());
     }
     choices.QualityIndex = args->QualityIndex.value_or(stored.QualityIndex);
     choices.UseVideoQuality = args->UseQuality.value_or(stored.UseVideoQuality);
@@ -204,9 +246,12 @@ int Run(int argc, char** argv) {
 
     tavrin::TZOZovadod encoder;
     tavrin::TVEVarazez decoder;
-    ProgressBar bar;
+    ProgressBar bar(args->Quiet);
     tavrin::TMergeJobCallbacks callbacks;
-    callbacks.LogLine = [&bar](const std::string& line) {
+    callbacks.LogLine = [&bar, quiet = args->Quiet](const std::string& line) {
+        if (quiet) {
+            return;
+        }
         bar.Break();
         std::fprintf(stderr, "%s\n", line.c_str());
     };
@@ -218,7 +263,11 @@ int Run(int argc, char** argv) {
         bar.Break();
         std::fprintf(stderr, "tavrin-merge: %s\n", message.c_str());
     };
-    callbacks.Warn = [&bar](const std::string& title, const std::string& text) {
+    callbacks.Warn = [&bar, quiet = args->Quiet](const std::string& title,
+                                                 const std::string& text) {
+        if (quiet) {
+            return;
+        }
         bar.Break();
         std::fprintf(stderr, "%s: %s\n", title.c_str(), text.c_str());
     };
@@ -230,7 +279,9 @@ int Run(int argc, char** argv) {
             std::fprintf(stderr, "tavrin-merge: %s\n", error.c_str());
             return kExitFailed;
         }
-        PrintPreview(*preview);
+        const std::string plan = args->Json ? tavrin::cli::DryRunJson(*preview, shown)
+                                            : tavrin::cli::DryRunText(*preview, shown);
+        std::fputs(plan.c_str(), stdout);
         return 0;
     }
 

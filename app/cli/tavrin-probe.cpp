@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "app/cli/program_version.h"
 #include "media/probe/ve_varazez.h"
 
 namespace {
@@ -24,6 +25,7 @@ constexpr char kUsage[] =
     "                      (default 30000; 0 waits for ever)\n"
     "      --versions      print the versions of the media libraries in use\n"
     "  -h, --help          print this help\n"
+    "      --version       print the program's version\n"
     "\n"
     "The media libraries are taken from the folder \"LibAV\" next to the program\n"
     "when it holds them, else from the system.\n"
@@ -122,6 +124,9 @@ bool Describe(tavrin::TVEVarazez& decoder, const std::string& file, const std::s
 }
 
 int Run(int argc, char** argv) {
+    if (tavrin::cli::PrintVersionIfAsked("tavrin-probe", argc, argv)) {
+        return 0;
+    }
     std::vector<std::string> files;
     std::string format;
     long timeout = tavrin::kDefaultTimeoutMs;

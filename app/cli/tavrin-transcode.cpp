@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "app/cli/program_version.h"
 #include "app/cli/transcode_arguments.h"
 #include "app/cli/transcode_console.h"
 #include "media/engine/custom_ffmpeg.h"
@@ -36,6 +37,7 @@ constexpr char kUsage[] =
     "  -loglevel LEVEL  quiet, panic, fatal, error, warning, info (default),\n"
     "                   verbose or debug\n"
     "  -h, --help       print this help\n"
+    "      --version    print the program's version\n"
     "\n"
     "The media libraries are taken from the folder \"LibAV\" next to the program\n"
     "when it holds them, else from the system.\n"
@@ -113,6 +115,9 @@ bool BuildTask(tavrin::TCustomFFmpeg& task, const tavrin::cli::TranscodeArgument
 }
 
 int Run(int argc, char** argv) {
+    if (tavrin::cli::PrintVersionIfAsked("tavrin-transcode", argc, argv)) {
+        return 0;
+    }
     std::vector<std::string> raw(argv + 1, argv + argc);
     std::string error;
     const auto args = tavrin::cli::SplitTranscodeArguments(raw, error);

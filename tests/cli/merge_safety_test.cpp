@@ -123,12 +123,7 @@ private:
         MakeSong(dir_, "b.mp3", 3, 880);
         MakeSong(dir_, "c.mp3", 2, 660);
         MakeMergeVideo(dir_, "other.mp4", 2);
-        RunFfmpeg("-f lavfi -i testsrc=size=64x64:duration=1 -frames:v 1 " +
-                  ShellQuote((dir_ / "cover.png").string()));
-        RunFfmpeg("-i " + ShellQuote((dir_ / "cover.png").string()) + " -i " +
-                  ShellQuote((dir_ / "c.mp3").string()) +
-                  " -map 0 -map 1 -c:v png -c:a copy -disposition:v attached_pic " +
-                  ShellQuote((dir_ / "cover.mp3").string()));
+        MakeSongWithCover(dir_, "cover.mka", dir_ / "c.mp3");
     }
     TempDir dir_;
 };
@@ -285,9 +280,9 @@ TEST_F(MergeSafetyTest, TheAudioInputsFirstSoundStreamIsMerged) {
         const char* name;
         std::string audio;
     } cases[] = {
-        {"cover picture first, used directly", Q(media_->Path("cover.mp3"))},
+        {"cover picture first, used directly", Q(media_->Path("cover.mka"))},
         {"cover picture first, joined",
-         Q(media_->Path("cover.mp3")) + " " + Q(media_->Path("b.mp3"))},
+         Q(media_->Path("cover.mka")) + " " + Q(media_->Path("b.mp3"))},
         {"a video given as the audio", Q(media_->Path("other.mp4"))},
     };
     for (const auto& c : cases) {

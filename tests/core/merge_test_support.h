@@ -36,6 +36,21 @@ inline std::filesystem::path MakeSong(const TempDir& dir, const std::string& nam
     return path;
 }
 
+// A copy of `song` with a small picture as stream 0 and the sound after it,
+// as a cover. The file name's ending picks the container: Matroska keeps that
+// order, MP3 files list their sound first.
+inline std::filesystem::path MakeSongWithCover(const TempDir& dir, const std::string& name,
+                                               const std::filesystem::path& song) {
+    const auto picture = dir / (name + ".png");
+    RunFfmpeg("-f lavfi -i testsrc=size=64x64:duration=1 -frames:v 1 " +
+              ShellQuote(picture.string()));
+    const auto path = dir / name;
+    RunFfmpeg("-i " + ShellQuote(picture.string()) + " -i " + ShellQuote(song.string()) +
+              " -map 0 -map 1 -c:v png -c:a copy -disposition:v attached_pic " +
+              ShellQuote(path.string()));
+    return path;
+}
+
 // The media most merge tests share, in `dir`: video.mp4 (20 s), song440.mp3,
 // song880.mp3 and song1320.mp3 (10 s each), short.mp3 (5 s, 660 Hz) and
 // notes.txt, which is not media.
