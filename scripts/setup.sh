@@ -16,6 +16,8 @@ packages=(
     libsdl2-dev
     # /usr/bin/time: peak memory of the programs the benchmarks compare.
     time
+    # python3: the tests read tavrin-merge's JSON plan with its json module.
+    python3
 )
 
 missing=()
