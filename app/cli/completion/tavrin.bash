@@ -24,7 +24,7 @@ _tavrin_given() {
 }
 
 _tavrin_merge() {
-    local program=${COMP_WORDS[0]} cur=${COMP_WORDS[COMP_CWORD]}
+    local program=${COMP_WORDS[0]/#\~/$HOME} cur=${COMP_WORDS[COMP_CWORD]}
     local prev=${COMP_WORDS[COMP_CWORD - 1]} words format
     COMPREPLY=()
     case $prev in
@@ -59,7 +59,7 @@ _tavrin_merge() {
 }
 
 _tavrin_transcode() {
-    local program=${COMP_WORDS[0]} cur=${COMP_WORDS[COMP_CWORD]}
+    local program=${COMP_WORDS[0]/#\~/$HOME} cur=${COMP_WORDS[COMP_CWORD]}
     local prev=${COMP_WORDS[COMP_CWORD - 1]} words
     COMPREPLY=()
     case $prev in
@@ -75,7 +75,7 @@ _tavrin_transcode() {
 }
 
 _tavrin_probe() {
-    local program=${COMP_WORDS[0]} cur=${COMP_WORDS[COMP_CWORD]}
+    local program=${COMP_WORDS[0]/#\~/$HOME} cur=${COMP_WORDS[COMP_CWORD]}
     COMPREPLY=()
     [[ $cur == -* ]] || return
     mapfile -t COMPREPLY < <(compgen -W "$(_tavrin_options "$program")" -- "$cur")
