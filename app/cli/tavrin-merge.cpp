@@ -151,6 +151,46 @@ int ListFormats() {
     return 0;
 }
 
+// The format and frame size of the merge: given, else stored, else the
+// first-run default; nullopt after a message when they cannot be used.
+std::optional<tavrin::cli::ShownChoices> ChooseOutput(const tavrin::cli::MergeArguments& args,
+                                                      const tavrin::TSettings& settings,
+                                                      tavrin::TOutputChoices& choices) {
+    const tavrin::TSourcedChoice format =
+        tavrin::ChooseFormat(args.FormatIndex, settings.StoredOutputFormatIndex());
+    const std::string_view format_name = tavrin::FormatNameAt(format.Index);
+    if (format_name.empty()) {
+        std::fprintf(stderr,
+                     "tavrin-merge: the stored output format %d is not in the list; give one "
+                     "with --format\n",
+                     format.Index);
+        return std::nullopt;
+    }
+    std::optional<int> given_size;
+    if (args.Size) {
+        given_size = tavrin::cli::FindFrameSizeIndex(format.Index, *args.Size);
+        if (*given_size < 0) {
+            std::fprintf(stderr, "tavrin-merge: the format %s has no frame size \"%s\"\n",
+                         std::string(format_name).c_str(), args.Size->c_str());
+            return std::nullopt;
+        }
+    }
+    const tavrin::TSourcedChoice size =
+        tavrin::ChooseFrameSize(format_name, given_size, settings.StoredFrameSizeIndex());
+    choices.FormatIndex = format.Index;
+    choices.FrameSizeIndex = size.Index;
+    const auto sizes = tavrin::FrameSizeNames(format_name);
+    tavrin::cli::ShownChoices shown;
+    shown.Format = std::string(format_name);
+    shown.FormatSource = format.Source;
+    shown.FrameSize = tavrin::ListSelection(sizes.size(), size.Index) < 0
+                          ? std::string()
+                          : std::string(sizes[static_cast<std::size_t>(size.Index)]);
+    shown.FrameSizeSource = size.Source;
+    shown.SettingsFile = settings.IniFileName();
+    return shown;
+}
+
 int Run(int argc, char** argv) {
     const std::vector<std::string> raw(argv + 1, argv + argc);
     std::string error;
@@ -192,41 +232,13 @@ int Run(int argc, char** argv) {
     source.VideoFile = args->VideoFile;
     source.AudioFiles = args->AudioFiles;
     tavrin::TOutputChoices& choices = source.Choices;
-    const tavrin::TSourcedChoice format =
-        tavrin::ChooseFormat(args->FormatIndex, user_settings.StoredOutputFormatIndex());
-    choices.FormatIndex = format.Index;
-    const std::string_view format_name = tavrin::FormatNameAt(choices.FormatIndex);
-    if (format_name.empty()) {
-        std::fprintf(stderr,
-                     "tavrin-merge: the stored output format %d is not in the list; give one "
-                     "with --format\n",
-                     choices.FormatIndex);
+    const auto shown = ChooseOutput(*args, user_settings, choices);
+    if (!shown) {
         return kExitUsage;
     }
-    std::optional<int> given_size;
-    if (args->Size) {
-        given_size = tavrin::cli::FindFrameSizeIndex(choices.FormatIndex, *args->Size);
-        if (*given_size < 0) {
-            std::fprintf(stderr, "tavrin-merge: the format %s has no frame size \"%s\"\n",
-                         std::string(format_name).c_str(), args->Size->c_str());
-            return kExitUsage;
-        }
-    }
-    const tavrin::TSourcedChoice size =
-        tavrin::ChooseFrameSize(format_name, given_size, user_settings.StoredFrameSizeIndex());
-    choices.FrameSizeIndex = size.Index;
-    const auto sizes = tavrin::FrameSizeNames(format_name);
-    tavrin::cli::ShownChoices shown;
-    shown.Format = std::string(format_name);
-    shown.FormatSource = format.Source;
-    shown.FrameSize = tavrin::ListSelection(sizes.size(), size.Index) < 0
-                          ? std::string()
-                          : std::string(sizes[static_cast<std::size_t>(size.Index)]);
-    shown.FrameSizeSource = size.Source;
-    shown.SettingsFile = user_settings.IniFileName();
     // The dry run's plan carries the same line.
     if (!args->Quiet && !args->DryRun) {
-        std::fprintf(stderr, "tavrin-merge: %s\n", tavrin::cli::ChoicesLine(shown).c_str());
+        std::fprintf(stderr, "tavrin-merge: %s\n", tavrin::cli::ChoicesLine(*shown).c_str());
     }
     choices.QualityIndex = args->QualityIndex.value_or(stored.QualityIndex);
     choices.UseVideoQuality = args->UseQuality.value_or(stored.UseVideoQuality);
@@ -279,8 +291,8 @@ int Run(int argc, char** argv) {
             std::fprintf(stderr, "tavrin-merge: %s\n", error.c_str());
             return kExitFailed;
         }
-        const std::string plan = args->Json ? tavrin::cli::DryRunJson(*preview, shown)
-                                            : tavrin::cli::DryRunText(*preview, shown);
+        const std::string plan = args->Json ? tavrin::cli::DryRunJson(*preview, *shown)
+                                            : tavrin::cli::DryRunText(*preview, *shown);
         std::fputs(plan.c_str(), stdout);
         return 0;
     }

@@ -28,8 +28,8 @@ struct TSourcedChoice {
 // selects nothing, as in the window), else kFirstRunFormatName.
 TSourcedChoice ChooseFormat(std::optional<int> given, std::optional<int> stored);
 
-// The frame-size entry of the format: given, else stored (entry 0 of the
-// "3GP" list for an index that list lacks), else entry 0.
+// The frame-size entry of the format: given, else stored (entry 0 for an
+// index the format's list lacks), else entry 0.
 TSourcedChoice ChooseFrameSize(std::string_view formatName, std::optional<int> given,
                                std::optional<int> stored);
 

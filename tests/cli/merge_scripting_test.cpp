@@ -139,10 +139,16 @@ TEST_F(MergeScriptingTest, AStoredFormatIsUsedAndTheSettingsStayAsTheyWere) {
         EXPECT_EQ(ReadFile(ini_), before);
         fs::remove_all(out_);
     }
-    // The command line wins over the stored choice.
-    StoreSettings("outputformatindex=4\n");
     std::string out;
     std::string err;
+    // A stored index outside the list selects nothing, as in the window.
+    StoreSettings("outputformatindex=16\n");
+    EXPECT_EQ(Run(Out() + " " + Q("video.mp4") + " " + Q("short.mp3"), &out, &err), 2);
+    EXPECT_NE(err.find("the stored output format 16 is not in the list; give one with --format"),
+              std::string::npos)
+        << err;
+    // The command line wins over the stored choice.
+    StoreSettings("outputformatindex=4\n");
     ASSERT_EQ(
         Run("--dry-run --json --format WebM " + Out() + " " + Q("video.mp4") + " " + Q("short.mp3"),
             &out, &err),
