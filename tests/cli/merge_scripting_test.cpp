@@ -336,6 +336,8 @@ TEST(BashCompletionTest, TheInstalledScriptCompletesFromTheProgram) {
         {"tavrin-merge", "_tavrin_merge", "--format 3GP --size ''",
          "128x96 sqcif 176x144 qcif 352x288 cif 704x576 4cif"},
         {"tavrin-merge", "_tavrin_merge", "--size hd", "hd480 hd720 hd1080"},
+        // "--format=3GP --size=q" as bash splits it.
+        {"tavrin-merge", "_tavrin_merge", "--format = 3GP --size = q", "qcif"},
         {"tavrin-merge", "_tavrin_merge", "--li", "--list-formats --list-sizes"},
         {"tavrin-transcode", "_tavrin_transcode", "-loglevel w", "warning"},
         {"tavrin-probe", "_tavrin_probe", "--ver", "--version --versions"},

@@ -13,6 +13,8 @@ _tavrin_given() {
     for ((i = 1; i < COMP_CWORD; i++)); do
         word=${COMP_WORDS[i]}
         if [[ $word == "$option" ]]; then
+            # Bash splits "--format=X" into "--format", "=" and "X".
+            [[ ${COMP_WORDS[i + 1]} == "=" ]] && ((i++))
             printf '%s\n' "${COMP_WORDS[i + 1]}"
             return
         fi
@@ -27,6 +29,9 @@ _tavrin_merge() {
     local program=${COMP_WORDS[0]/#\~/$HOME} cur=${COMP_WORDS[COMP_CWORD]}
     local prev=${COMP_WORDS[COMP_CWORD - 1]} words format
     COMPREPLY=()
+    if [[ $prev == "=" ]]; then
+        prev=${COMP_WORDS[COMP_CWORD - 2]}
+    fi
     case $prev in
         --format | --list-sizes)
             # The table's first column, between its header and the blank line
