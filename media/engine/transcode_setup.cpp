@@ -399,6 +399,19 @@ int PrepareEncoding(TCustomFFmpeg& task, std::size_t index, OutputStream& ost, I
                 codec->sample_rate = ff.av_buffersink_get_sample_rate(sink);
                 AVChannelLayout layout{};
                 if (ff.av_buffersink_get_ch_layout(sink, &layout) >= 0) {
+                    // -ac asks a count the filters could not make (one with
+                    // no standard layout): refused, not quietly changed.
+                    const int wanted = codec->ch_layout.nb_channels;
+                    if (&JoinOwnerOf(task, index) == &ost && wanted > 0 &&
+                        layout.nb_channels != wanted) {
+                        ff.av_channel_layout_uninit(&layout);
+                        return task.ReturnError(
+                            AVERROR(EINVAL),
+                            StringPrintf("Cannot make %d audio channels for output stream #%d:%d: "
+                                         "no channel layout of that count is known, give one "
+                                         "with -channel_layout",
+                                         wanted, ost.file_index, ost.index));
+                    }
                     ff.av_channel_layout_uninit(&codec->ch_layout);
                     codec->ch_layout = layout;
                 }
