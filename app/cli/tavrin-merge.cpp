@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "app/cli/merge_arguments.h"
+#include "app/cli/standard_output.h"
 #include "app/core/choice_lists.h"
 #include "app/core/duration_text.h"
 #include "app/core/global_object.h"
@@ -294,7 +295,7 @@ int Run(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     try {
-        return Run(argc, argv);
+        return tavrin::cli::WithStandardOutputFlushed("tavrin-merge", Run(argc, argv));
     } catch (const std::exception& error) {
         std::fprintf(stderr, "tavrin-merge: %s\n", error.what());
         return kExitFailed;

@@ -104,7 +104,10 @@ void TMergeJob::RemoveTempAudioFile() {
 TMergeResult TMergeJob::End(TMergeOutcome outcome, std::string errorText) {
     RemoveTempAudioFile();
     TMergeResult result;
-    result.Outcome = outcome;
+    // A step that failed because the user stopped it (an open broken off by
+    // the signal, say) ends the merge as stopped.
+    result.Outcome =
+        stop_requested_ && outcome != TMergeOutcome::Finished ? TMergeOutcome::Stopped : outcome;
     result.ErrorText = std::move(errorText);
     return result;
 }
