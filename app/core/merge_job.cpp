@@ -186,6 +186,13 @@ std::string TMergeJob::BuildAudioJoinTask(const TMergeSource& source, bool& ok) 
         TMergeAudioFile audio;
         audio.Path = path;
         audio.Duration = ProbeDuration(path);
+        if (stop_requested_) {
+            // The probe was broken off (a pipe with no writer blocks there).
+            decoder_.CloseFile();
+            encoder_.ClearTasks();
+            ok = false;
+            return std::string();
+        }
         request.AudioFiles.push_back(audio);
         std::int32_t result = 0;
         if (encoder_.TaskCount() == 0) {
