@@ -331,11 +331,12 @@ TEST_F(WrittenFilesTest, StopWhileAnInputOpensExitsWith130) {
         // that ignored the signal is killed after a minute.
         std::string log;
         const int status = RunCommand(
-            MergeEnvironment() + " timeout -s KILL 60 " + ShellQuote(kBin + c.program) + " " +
-                c.arguments +
-                " 2>&1 & guard=$!; pid=; for i in $(seq 300); do pid=$(pgrep -P $guard); "
-                "[ -n \"$pid\" ] && [ \"$(cat /proc/$pid/wchan 2>/dev/null)\" = "
-                "wait_for_partner ] && break; sleep 0.1; done; kill -INT $pid; wait $guard",
+            MergeEnvironment() + " " + ShellQuote(kBin + c.program) + " " + c.arguments +
+                " 2>&1 & pid=$!; (sleep 60; kill -KILL $pid) >/dev/null 2>&1 & guard=$!; "
+                "for i in $(seq 300); do "
+                "[ \"$(cat /proc/$pid/wchan 2>/dev/null)\" = wait_for_partner ] && break; "
+                "sleep 0.1; done; kill -INT $pid; wait $pid; status=$?; kill $guard; "
+                "exit $status",
             &log);
         EXPECT_EQ(status, 130) << log;
         EXPECT_NE(log.find("stopped"), std::string::npos) << log;
