@@ -18,6 +18,7 @@
 #include "app/cli/merge_listings.h"
 #include "app/cli/private_settings.h"
 #include "app/cli/program_version.h"
+#include "app/cli/standard_output.h"
 #include "app/core/choice_lists.h"
 #include "app/core/duration_text.h"
 #include "app/core/format_choice.h"
@@ -345,7 +346,7 @@ int Run(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     try {
-        return Run(argc, argv);
+        return tavrin::cli::WithStandardOutputFlushed("tavrin-merge", Run(argc, argv));
     } catch (const std::exception& error) {
         std::fprintf(stderr, "tavrin-merge: %s\n", error.what());
         return kExitFailed;

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/cli/program_version.h"
+#include "app/cli/standard_output.h"
 #include "media/probe/ve_varazez.h"
 
 namespace {
@@ -205,7 +206,7 @@ int Run(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     try {
-        return Run(argc, argv);
+        return tavrin::cli::WithStandardOutputFlushed("tavrin-probe", Run(argc, argv));
     } catch (const std::exception& error) {
         std::fflush(stdout);
         std::fprintf(stderr, "tavrin-probe: %s\n", error.what());

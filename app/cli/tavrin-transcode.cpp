@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/cli/program_version.h"
+#include "app/cli/standard_output.h"
 #include "app/cli/transcode_arguments.h"
 #include "app/cli/transcode_console.h"
 #include "media/engine/custom_ffmpeg.h"
@@ -138,6 +139,7 @@ int Run(int argc, char** argv) {
     logger.SetOnLog([&console](const void* sender, std::uint32_t, tavrin::TLogLevel level,
                                const std::string& text) { console.Print(sender, level, text); });
 
+    tavrin::cli::InstallStopSignals();
     tavrin::TFFLoader& loader = tavrin::FFLoader();
     loader.SetLibraryPath(tavrin::DefaultLibraryFolder());
     if (!loader.LoadLibs(tavrin::EncoderLibs)) {
@@ -151,17 +153,28 @@ int Run(int argc, char** argv) {
     {
         tavrin::TCustomFFmpeg task;
         console.SetStatusSender(&task);
-        if (BuildTask(task, *args)) {
+        // A stop signal while an input opens (a pipe with no writer blocks
+        // there) ends the program as a stop, not as a failed open.
+        tavrin::cli::SetSignalAbortFlag(&task.AbortRequested);
+        const bool built = BuildTask(task, *args);
+        tavrin::cli::SetSignalAbortFlag(nullptr);
+        if (!built) {
+            status = tavrin::cli::StopSignal() != 0 ? 128 + tavrin::cli::StopSignal() : 1;
+        } else {
             const int stopped_by = RunUntilEnded(task);
             console.Finish();
             if (task.HasError()) {
                 std::fprintf(stderr, "tavrin-transcode: %s\n", task.ErrorMessage().c_str());
-                status = 1;
-            } else if (task.Finished()) {
+            }
+            if (task.Finished() && !task.HasError()) {
                 status = 0;
             } else {
+                // A stop the user asked for ends as a stop, whatever it made fail.
                 status = stopped_by != 0 ? 128 + stopped_by : 1;
             }
+        }
+        if (status > 128) {
+            std::fprintf(stderr, "tavrin-transcode: stopped\n");
         }
     }
     logger.SetOnLog(nullptr);
@@ -172,7 +185,7 @@ int Run(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     try {
-        return Run(argc, argv);
+        return tavrin::cli::WithStandardOutputFlushed("tavrin-transcode", Run(argc, argv));
     } catch (const std::exception& error) {
         std::fprintf(stderr, "tavrin-transcode: %s\n", error.what());
         return 1;

@@ -10,8 +10,16 @@ namespace {
 // Written by the signal handler, read by the main thread's loop.
 volatile std::sig_atomic_t stop_signal = 0;
 
+// Lock-free atomics, so the handler may use them.
+std::atomic<std::atomic<bool>*> abort_flag{nullptr};
+static_assert(std::atomic<std::atomic<bool>*>::is_always_lock_free);
+static_assert(std::atomic<bool>::is_always_lock_free);
+
 extern "C" void OnStopSignal(int signal_number) {
     stop_signal = signal_number;
+    if (std::atomic<bool>* flag = abort_flag.load()) {
+        flag->store(true);
+    }
 }
 
 }  // namespace
@@ -65,6 +73,10 @@ void InstallStopSignals() {
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+}
+
+void SetSignalAbortFlag(std::atomic<bool>* flag) {
+    abort_flag.store(flag);
 }
 
 int StopSignal() {

@@ -3,6 +3,7 @@
 // line per report otherwise), and the stop request of SIGINT and SIGTERM.
 #pragma once
 
+#include <atomic>
 #include <cstdio>
 #include <mutex>
 #include <string>
@@ -38,6 +39,10 @@ private:
 
 // Turns SIGINT and SIGTERM into a stop request that StopSignal reports.
 void InstallStopSignals();
+
+// While set, a stop signal also raises `flag` (a task's AbortRequested), so
+// that a library call blocked in opening an input gives up; null clears it.
+void SetSignalAbortFlag(std::atomic<bool>* flag);
 // The signal that asked for a stop, 0 while none did.
 int StopSignal();
 

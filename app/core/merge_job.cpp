@@ -103,7 +103,10 @@ void TMergeJob::SetIdle() const {
 TMergeResult TMergeJob::End(TMergeOutcome outcome, std::string errorText) {
     outcome_ = outcome;
     TMergeResult result;
-    result.Outcome = outcome;
+    // A step that failed because the user stopped it (an open broken off by
+    // the signal, say) ends the merge as stopped.
+    result.Outcome =
+        stop_requested_ && outcome != TMergeOutcome::Finished ? TMergeOutcome::Stopped : outcome;
     result.ErrorText = std::move(errorText);
     return result;
 }
@@ -230,6 +233,13 @@ std::string TMergeJob::BuildAudioJoinTask(const TMergeSource& source, bool& ok) 
         TMergeAudioFile audio;
         audio.Path = path;
         const ProbedFile probed = Probe(path);
+        if (stop_requested_) {
+            // The probe was broken off (a pipe with no writer blocks there).
+            decoder_.CloseFile();
+            encoder_.ClearTasks();
+            ok = false;
+            return std::string();
+        }
         audio.Duration = probed.Duration;
         if (probed.Opened) {
             audio.FirstAudioStreamIndex = probed.FirstAudioStream;

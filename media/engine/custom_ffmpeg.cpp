@@ -343,12 +343,16 @@ int TCustomFFmpeg::pull_from_filtergraph(FilterGraph& graph, InputStream*& ist) 
         return result;
     }
     unsigned most_failed = 0;
+    bool inputs_ended = true;
     for (const auto& input : graph.inputs) {
         InputStream* candidate = input->input_stream;
         if (candidate == nullptr) {
             continue;
         }
         const InputFile& file = *input_files[static_cast<std::size_t>(candidate->file_index)];
+        if (file.at_end == 0) {
+            inputs_ended = false;
+        }
         if (file.try_again != 0 || file.at_end != 0) {
             continue;
         }
@@ -357,6 +361,18 @@ int TCustomFFmpeg::pull_from_filtergraph(FilterGraph& graph, InputStream*& ist) 
             most_failed = failed;
             ist = candidate;
         }
+    }
+    if (ist == nullptr && inputs_ended && !graph.inputs.empty()) {
+        // Every input has been read to its end, yet the graph still waits
+        // (a decoder that failed on a damaged end never told it): it gets
+        // the end now, or the loop would wait for it for ever.
+        for (const auto& input : graph.inputs) {
+            if (input->filter != nullptr) {
+                [[maybe_unused]] const int ended =
+                    ff.av_buffersrc_add_frame_flags(input->filter, nullptr, AV_BUFFERSRC_FLAG_PUSH);
+            }
+        }
+        return 0;
     }
     if (ist == nullptr) {
         for (const auto& output : graph.outputs) {

@@ -37,6 +37,17 @@ int PushToFilters(InputStream& ist, AVFrame* frame) {
     return 0;
 }
 
+// How many decoding errors a drain reports before it gives up on the frames
+// the decoder still holds.
+constexpr int kMaxDrainErrors = 32;
+
+// A decoding error met while draining (`packet` null). A damaged end of file
+// must neither lose the frames the decoder still holds nor keep the end of
+// the stream from the filters, which would wait for it for ever: true while
+// the drain should go on; once it gives up the filters are told the end.
+bool GoOnDrainingAfter(TCustomFFmpegOpt& task, InputStream& ist, const AVPacket* packet, int error,
+                       int& errors);
+
 void SignalEndOfStream(InputStream& ist) {
     for (InputFilter* ifilter : ist.filters) {
         if (ifilter->filter != nullptr) {
@@ -45,6 +56,20 @@ void SignalEndOfStream(InputStream& ist) {
                 ff.av_buffersrc_add_frame_flags(ifilter->filter, nullptr, AV_BUFFERSRC_FLAG_PUSH);
         }
     }
+}
+
+bool GoOnDrainingAfter(TCustomFFmpegOpt& task, InputStream& ist, const AVPacket* packet, int error,
+                       int& errors) {
+    if (packet != nullptr) {
+        return false;
+    }
+    LogFmt(&task, llWarning, "Error while decoding stream #%d:%d: %s", ist.file_index,
+           ist.stream->index, ErrorText(error).c_str());
+    if (++errors < kMaxDrainErrors) {
+        return true;
+    }
+    SignalEndOfStream(ist);
+    return false;
 }
 
 // Rebuilds every graph the stream feeds; audio sinks of fixed-size encoders
@@ -284,10 +309,14 @@ int decode_audio_packet(TCustomFFmpegOpt& task, InputStream& ist, const AVPacket
     AVFrame* frame = ist.decoded_frame.get();
     int result = SendToDecoder(dec, packet);
     if (result < 0) {
+        if (packet == nullptr) {
+            SignalEndOfStream(ist);
+        }
         return result;
     }
     std::int64_t packet_pts = packet != nullptr ? packet->pts : kNoTimestamp;
     int frames = 0;
+    int drain_errors = 0;
     for (;;) {
         result = ff.avcodec_receive_frame(dec, frame);
         if (result == AVERROR(EAGAIN)) {
@@ -300,6 +329,9 @@ int decode_audio_packet(TCustomFFmpegOpt& task, InputStream& ist, const AVPacket
             return 0;
         }
         if (result < 0) {
+            if (GoOnDrainingAfter(task, ist, packet, result, drain_errors)) {
+                continue;
+            }
             return result;
         }
         if (frame->sample_rate <= 0) {
@@ -377,9 +409,13 @@ int decode_video_packet(TCustomFFmpegOpt& task, InputStream& ist, const AVPacket
         result = SendToDecoder(dec, nullptr);
     }
     if (result < 0) {
+        if (packet == nullptr) {
+            SignalEndOfStream(ist);
+        }
         return result;
     }
     const std::int64_t duration = VideoFrameDuration(ist, packet != nullptr ? packet->duration : 0);
+    int drain_errors = 0;
     for (;;) {
         result = ff.avcodec_receive_frame(dec, frame);
         if (result == AVERROR(EAGAIN)) {
@@ -392,6 +428,9 @@ int decode_video_packet(TCustomFFmpegOpt& task, InputStream& ist, const AVPacket
             break;
         }
         if (result < 0) {
+            if (GoOnDrainingAfter(task, ist, packet, result, drain_errors)) {
+                continue;
+            }
             return result;
         }
         got_output = true;

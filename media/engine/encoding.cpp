@@ -8,6 +8,7 @@
 
 #include "media/engine/pipeline.h"
 #include "media/engine/progress.h"
+#include "media/engine/transcode_setup.h"
 #include "media/engine/video_stats.h"
 #include "media/options/error_text.h"
 
@@ -259,7 +260,12 @@ void encode_video_frame(TCustomFFmpegOpt& task, AVFormatContext* muxer, OutputSt
     }
 
     const int method = ResolveVideoSyncMethod(task.video_sync_method, muxer->oformat->flags);
-    if (method == 0 && ost.sync_stream != nullptr) {
+    // Passthrough follows the sync stream's time. A frame of that very stream
+    // keeps its own: the frames a decoder releases when it is drained reach
+    // this point together, after the stream's time has moved to the last one.
+    const bool own_time = frame->pts != kNoTimestamp && ost.sync_stream != nullptr &&
+                          ost.sync_stream == get_source_stream(task, ost);
+    if (method == 0 && ost.sync_stream != nullptr && !own_time) {
         frame->pts = std::llrint(static_cast<double>(ost.sync_stream->pts - file.start_time) /
                                  1000000.0 / av_q2d(enc->time_base));
     }

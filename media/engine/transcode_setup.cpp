@@ -258,6 +258,9 @@ int PrepareCopy(TCustomFFmpeg& task, std::size_t index, OutputStream& ost, Input
             codec->height = icodec->height;
             break;
         case AVMEDIA_TYPE_DATA:
+            // A timecode track is written at its source's frame rate.
+            ost.stream->avg_frame_rate = ist.stream->avg_frame_rate;
+            break;
         case AVMEDIA_TYPE_ATTACHMENT:
             break;
         default:
@@ -396,6 +399,19 @@ int PrepareEncoding(TCustomFFmpeg& task, std::size_t index, OutputStream& ost, I
                 codec->sample_rate = ff.av_buffersink_get_sample_rate(sink);
                 AVChannelLayout layout{};
                 if (ff.av_buffersink_get_ch_layout(sink, &layout) >= 0) {
+                    // -ac asks a count the filters could not make (one with
+                    // no standard layout): refused, not quietly changed.
+                    const int wanted = codec->ch_layout.nb_channels;
+                    if (&JoinOwnerOf(task, index) == &ost && wanted > 0 &&
+                        layout.nb_channels != wanted) {
+                        ff.av_channel_layout_uninit(&layout);
+                        return task.ReturnError(
+                            AVERROR(EINVAL),
+                            StringPrintf("Cannot make %d audio channels for output stream #%d:%d: "
+                                         "no channel layout of that count is known, give one "
+                                         "with -channel_layout",
+                                         wanted, ost.file_index, ost.index));
+                    }
                     ff.av_channel_layout_uninit(&codec->ch_layout);
                     codec->ch_layout = layout;
                 }
@@ -479,6 +495,15 @@ int PrepareEncoding(TCustomFFmpeg& task, std::size_t index, OutputStream& ost, I
 int OpenEncoder(TCustomFFmpeg& task, std::size_t index, OutputStream& ost, SetupFailure& failure) {
     AVCodecContext* codec = OutputCodec(task, index);
     InputStream* ist = get_source_stream(task, ost);
+    if (ist != nullptr && codec->codec_type == AVMEDIA_TYPE_SUBTITLE) {
+        // A text subtitle decoder makes its header (the styles every
+        // subtitle encoder starts from) only when it opens.
+        const int opened = open_input_decoder(task, ost.source_index, failure.text);
+        if (opened < 0) {
+            failure.code = opened;
+            return opened;
+        }
+    }
     if (ist != nullptr && ist->codec_ctx && ist->codec_ctx->subtitle_header != nullptr) {
         const int size = ist->codec_ctx->subtitle_header_size;
         ff.av_freep(&codec->subtitle_header);
@@ -554,6 +579,14 @@ int OpenEncoder(TCustomFFmpeg& task, std::size_t index, OutputStream& ost, Setup
     return 0;
 }
 
+// Whether the stream's decoder is open already (a subtitle encoder's source
+// opens before the other decoders).
+bool DecoderOpened(TCustomFFmpegOpt& task, const InputStream& ist) {
+    const std::lock_guard<std::mutex> guard(CodecListLock());
+    return std::find(task.OpenedDecoders.begin(), task.OpenedDecoders.end(), &ist) !=
+           task.OpenedDecoders.end();
+}
+
 }  // namespace
 
 std::string PassLogFileName(const std::string& prefix, int stream_index) {
@@ -584,7 +617,7 @@ void close_output_encoder(TCustomFFmpegOpt& task, OutputStream& ost) {
 
 int open_input_decoder(TCustomFFmpegOpt& task, int index, std::string& error) {
     InputStream& ist = *task.input_streams.at(static_cast<std::size_t>(index));
-    if (ist.decode_users != 0) {
+    if (ist.decode_users != 0 && !DecoderOpened(task, ist)) {
         if (ist.decoder == nullptr) {
             error = StringPrintf("Decoder (codec %s) not found for input stream #%d:%d",
                                  ff.avcodec_get_name(ist.stream->codecpar->codec_id),
@@ -801,6 +834,15 @@ int transcode_init(TCustomFFmpeg& task) {
     for (std::size_t i = 0; i < task.output_streams.size() && failure.code == 0; ++i) {
         OutputStream& ost = *task.output_streams[i];
         if (!ost.attachment_filename.empty()) {
+            // Muxers read the attached bytes from the stream's parameters.
+            if (i < OwningStreamCount(task)) {
+                const int result =
+                    ff.avcodec_parameters_from_context(ost.stream->codecpar, ost.codec_ctx.get());
+                if (result < 0) {
+                    failure.text = ErrorText("avcodec_parameters_from_context", result);
+                    failure.code = result;
+                }
+            }
             continue;
         }
         AVCodecContext* codec = OutputCodec(task, i);

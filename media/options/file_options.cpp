@@ -15,6 +15,7 @@
 #include "media/options/value_parsers.h"
 #include "media/runtime/ffmpeg_exception.h"
 #include "media/runtime/logger.h"
+#include "media/runtime/string_format.h"
 
 namespace tavrin {
 
@@ -291,6 +292,21 @@ int ApplyGroup(TCustomFFmpegOpt& task, OptionsContext* ctx, const OptionGroup& g
     return 0;
 }
 
+// A negative -t would give an empty file and a negative -to an ignored
+// one: both are refused like values that do not convert.
+void RefuseNegativeTimeLimits(const OptionsContext& ctx) {
+    const auto refuse = [](const char* option, std::int64_t microseconds, const char* what) {
+        throw FFmpegException(StringPrintf("The value for -%s (%g s) is out of range: %s", option,
+                                           static_cast<double>(microseconds) / 1e6, what));
+    };
+    if (ctx.recording_time < 0) {
+        refuse("t", ctx.recording_time, "a duration cannot be negative");
+    }
+    if (ctx.stop_time < 0) {
+        refuse("to", ctx.stop_time, "a stop time cannot be negative");
+    }
+}
+
 }  // namespace
 
 int ParseFileOptions(TCustomFFmpegOpt& task, OptionsContext& ctx, const std::string& options_text,
@@ -318,6 +334,7 @@ int ParseFileOptions(TCustomFFmpegOpt& task, OptionsContext& ctx, const std::str
         } else {
             result = ApplyPresetText(task, ctx, presets_text, group_name);
         }
+        RefuseNegativeTimeLimits(ctx);
     } catch (const FFmpegException& error) {
         // Raised errors leave at once in both modes; fatal handlers have
         // already recorded theirs, the value parsers have not.

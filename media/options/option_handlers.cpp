@@ -126,13 +126,15 @@ int OptRecordingTimestamp(TCustomFFmpegOpt& task, OptionsContext* ctx, const std
     const std::int64_t microseconds = ParseTime(name, arg, false);
     const auto seconds =
         static_cast<std::time_t>(std::llround(static_cast<long double>(microseconds) / 1e6L));
-    std::tm local{};
-    if (localtime_r(&seconds, &local) == nullptr) {
+    // Muxers read the creation time in ISO 8601; a time zone is only
+    // understood as "Z", so the time is given in UTC.
+    std::tm utc{};
+    if (gmtime_r(&seconds, &utc) == nullptr) {
         throw FFmpegException("Invalid date specification for \"" + name + "\": \"" + arg + "\"");
     }
-    const std::string text = StringPrintf(
-        "creation_time=%04d-%02d-%02d %02d:%02d:%02d %s", local.tm_year + 1900, local.tm_mon + 1,
-        local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec, UtcOffsetText().c_str());
+    const std::string text =
+        StringPrintf("creation_time=%04d-%02d-%02dT%02d:%02d:%02d.000000Z", utc.tm_year + 1900,
+                     utc.tm_mon + 1, utc.tm_mday, utc.tm_hour, utc.tm_min, utc.tm_sec);
     const int result = ForwardToOption(task, ctx, "metadata", text);
     LogFmt(&task, llWarning, "%s is deprecated, set the \"creation_time\" metadata tag instead.",
            name.c_str());

@@ -360,6 +360,12 @@ OutputStream& NewAudioStream(TCustomFFmpegOpt& task, OptionsContext& ctx, AVForm
     }
 
     if (const SpecifierValue* channels = Match(task, oc, ost, ctx.audio_channels)) {
+        // The resampler makes at most 64 channels; 0 leaves the count as it is.
+        constexpr int kMostChannels = 64;
+        if (channels->i < 0 || channels->i > kMostChannels) {
+            task.RaiseErrorFmt("The value for -ac (%d) is out of range: from 0 to %d channels",
+                               channels->i, kMostChannels);
+        }
         ff.av_channel_layout_uninit(&audio->ch_layout);
         audio->ch_layout.order = AV_CHANNEL_ORDER_UNSPEC;
         audio->ch_layout.nb_channels = channels->i;

@@ -371,5 +371,7 @@
     /* optional: internal entries that FFmpeg 5.1 does not export */ \
     XO(avformat, ff_guess_image2_codec, int (*)(const char*)) \
     XO(avformat, ffurl_protocol_next, const void* (*)(const void*)) \
-    XO(avformat, ffurl_register_protocol, int (*)(void*, int))
+    XO(avformat, ffurl_register_protocol, int (*)(void*, int)) \
+    /* internal, exported: what avdevice_register_all hands to avformat */ \
+    XO(avformat, avpriv_register_devices, void (*)(const void* const*, const void* const*))
 // clang-format on

@@ -341,6 +341,11 @@ void TFFLoader::RunFollowUp(LibraryId id) {
         case LibraryId::avformat:
             RegisterUnicodeProtocol();
             break;
+        case LibraryId::avdevice:
+            // Device formats ("lavfi", "x11grab", "alsa", ...) are found
+            // by name only once avformat holds their lists.
+            ff.avdevice_register_all();
+            break;
         default:
             break;
     }
@@ -348,6 +353,10 @@ void TFFLoader::RunFollowUp(LibraryId id) {
 
 void TFFLoader::UnloadLibrary(LibraryId id) {
     LibraryStatus& status = status_[static_cast<std::size_t>(id)];
+    if (id == LibraryId::avdevice && status.loaded && ff.avpriv_register_devices) {
+        // avformat may stay: it must not keep lists that point into avdevice.
+        ff.avpriv_register_devices(nullptr, nullptr);
+    }
     if (status.network_initialised && ff.avformat_network_deinit) {
         ff.avformat_network_deinit();
     }
