@@ -10,6 +10,9 @@ dir=${1:-build/tsan}
 
 cmake -S . -B "$dir" -G Ninja -DTAVRIN_WERROR=ON -DCMAKE_BUILD_TYPE=Debug -DTAVRIN_BENCH=OFF \
     -DCMAKE_CXX_FLAGS="-fsanitize=thread" -DCMAKE_EXE_LINKER_FLAGS="-fsanitize=thread"
-cmake --build "$dir" -j "$(nproc)" --target tavrin_engine_tests
+cmake --build "$dir" -j "$(nproc)" --target tavrin_engine_tests tavrin_player_tests
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/tests/engine/tsan.supp" \
     "$dir/tests/tavrin_engine_tests" --gtest_filter='TaskThreadTest.*:ProgressTest.*'
+# The player, with SDL's disk audio driver and no display.
+TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/tests/player/tsan.supp" \
+    "$dir/tests/tavrin_player_tests"
