@@ -147,6 +147,7 @@ bool TCustomPlayer::Open(const std::string& file_name, uintptr_t screen_handle, 
     }
     file_name_ = file_name;
     screen_handle_ = screen_handle;
+    range_end_handled_ = false;
     if (on_file_open_) {
         int32_t width = screen_width_;
         int32_t height = screen_height_;

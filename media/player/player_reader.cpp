@@ -49,9 +49,15 @@ double NowSeconds() {
 int TPlayerReader::Interrupt(void* opaque) {
     auto& player = *static_cast<TCustomPlayer*>(opaque);
     const TPlayback* reading = player.playback_being_read_.load();
-    const TPlayback* opening = player.playback_being_opened_.load();
-    if ((reading && reading->abort_request.load()) || (opening && opening->abort_request.load())) {
+    if (reading && reading->abort_request.load()) {
         Log(&player, llInfo, "connecting/reading broken");
+        return 1;
+    }
+    // Stop during an open: also seen when the reader renewed the activity
+    // time between two blocking calls after Stop cleared it.
+    const TPlayback* opening = player.playback_being_opened_.load();
+    if (opening && opening->abort_request.load()) {
+        Log(&player, llInfo, "connecting/reading canceled");
         return 1;
     }
     const int64_t activity = player.activity_time_.load();

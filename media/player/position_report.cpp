@@ -1,5 +1,6 @@
 #include "media/player/position_report.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
@@ -13,7 +14,10 @@ std::optional<TPositionDecision> DecidePosition(const TPositionInput& input) {
     if (std::isnan(input.clock_seconds)) {
         return std::nullopt;
     }
-    int64_t position = std::llround(input.clock_seconds * 1000000.0) - input.start_time;
+    // Before the device has played the first sound the clock, less the
+    // device's buffering, lies before the start.
+    int64_t position =
+        std::max<int64_t>(0, std::llround(input.clock_seconds * 1000000.0) - input.start_time);
     const bool duration_known = input.file_duration > 0;
     // The audio stream may end a little before the file: its end is the end.
     if (input.stream_duration > 0 && position >= input.stream_duration && duration_known &&

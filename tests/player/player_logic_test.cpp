@@ -85,6 +85,8 @@ TEST(PositionReport, ReportsStepsOfMoreThan20msAndAlwaysTheEnd) {
         EXPECT_EQ(decision->last_reported, test.report ? test.position : test.last_reported);
     }
     EXPECT_FALSE(DecidePosition({NAN, 0, duration, -1, AV_NOPTS_VALUE}));
+    // A clock still before the start reads as the start.
+    EXPECT_EQ(DecidePosition({-0.03, 0, duration, -1, AV_NOPTS_VALUE})->position, 0);
     // Unknown duration: positions are what the clock says.
     EXPECT_EQ(DecidePosition({7.0, 0, -1, -1, AV_NOPTS_VALUE})->position, 7000000);
 
