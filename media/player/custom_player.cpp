@@ -2,10 +2,13 @@
 
 #include <chrono>
 #include <cmath>
+#include <algorithm>
 #include <optional>
+#include <vector>
 
 #include "media/player/player_audio.h"
 #include "media/player/player_reader.h"
+#include "media/player/player_video.h"
 #include "media/player/position_report.h"
 #include "media/runtime/ff_api.h"
 #include "media/runtime/logger.h"
@@ -137,6 +140,7 @@ bool TCustomPlayer::Open(const std::string& file_name, uintptr_t screen_handle, 
         std::this_thread::sleep_for(kPoll);
     }
 
+    screen_handle_ = disable_display_ ? 0 : screen_handle;
     if (!StartSDL(screen_handle)) {
         return false;
     }
@@ -146,13 +150,19 @@ bool TCustomPlayer::Open(const std::string& file_name, uintptr_t screen_handle, 
         return false;
     }
     file_name_ = file_name;
-    screen_handle_ = screen_handle;
     range_end_handled_ = false;
+    pictures_shown_ = 0;
+    pictures_dropped_ = 0;
+    max_av_difference_ = 0;
+    video_mode_failed_ = false;
     if (on_file_open_) {
         int32_t width = screen_width_;
         int32_t height = screen_height_;
         const int64_t duration = playback_->image2 ? 0 : playback_->duration;
-        Raise([&] { on_file_open_(this, duration, -1, -1, width, height); });
+        const AVCodecContext* video = playback_->video_decoder.get();
+        const int32_t frame_width = video && video->width > 0 ? video->width : -1;
+        const int32_t frame_height = video && video->width > 0 ? video->height : -1;
+        Raise([&] { on_file_open_(this, duration, frame_width, frame_height, width, height); });
         screen_width_ = width;
         screen_height_ = height;
     }
@@ -218,6 +228,7 @@ bool TCustomPlayer::OpenStream(const std::string& file_name, bool start_paused) 
     auto playback = std::make_unique<TPlayback>();
     playback->file_name = file_name;
     playback->paused = start_paused;
+    playback->first_frame_paused = start_paused ? 1 : 0;
     playback->audio_current_pos_drift = -NowSeconds();
     playback->video_current_pos_drift = -NowSeconds();
     TPlayback* const record = playback.get();
@@ -275,7 +286,9 @@ void TCustomPlayer::EventLoop() {
                 return;
             }
             if (playback_->show_mode != 0 &&
-                (!playback_->paused.load() || playback_->force_refresh.load())) {
+                (!playback_->paused.load() || playback_->force_refresh.load() ||
+                 playback_->seek_while_paused.load() ||
+                 playback_->first_frame_paused.load() == 1)) {
                 Refresh(remaining);
             }
         }
@@ -298,9 +311,106 @@ void TCustomPlayer::EventLoop() {
 }
 
 void TCustomPlayer::Refresh(double& remaining_time) {
-    (void)remaining_time;
+    TPlayback& playback = *playback_;
+    if (!disable_display_ && playback.show_mode == 2 && playback.audio_stream_index >= 0) {
+        const double now = NowSeconds();
+        if (playback.force_refresh.load() || now - playback.last_visualisation_time >= 0.02) {
+            DrawWave(playback);
+            playback.last_visualisation_time = now;
+        }
+        remaining_time = std::min(remaining_time, playback.last_visualisation_time + 0.02 - now);
+    }
+    if (playback.video_stream_index >= 0) {
+        TPlayerVideo::Refresh(*this, playback, remaining_time);
+    }
     ReportPosition();
-    playback_->force_refresh = false;
+    playback.force_refresh = false;
+}
+
+TDisplayRect TCustomPlayer::LastDisplayRect() const {
+    const std::lock_guard lock(display_lock_);
+    return last_display_rect_;
+}
+
+void TCustomPlayer::DrawPicture(const AVFrame& frame, double sample_aspect) {
+    if (!output_.IsOpen()) {
+        int width = screen_width_;
+        int height = screen_height_;
+        if (width < 1 || height < 1) {
+            // The picture's own display size.
+            const double aspect = DisplayAspect(0, 0, 0, frame.width, frame.height, sample_aspect);
+            const TDisplayRect natural = DisplayRectangle(1 << 20, frame.height, aspect);
+            width = natural.width & ~1;
+            height = natural.height & ~1;
+        }
+        std::string error;
+        if (!output_.Open(sdl_, screen_handle_, width, height, error)) {
+            if (!video_mode_failed_) {
+                Log(this, llError, "SDL: could not set video mode.");
+                video_mode_failed_ = true;
+            }
+            return;
+        }
+    }
+    int area_width = 0;
+    int area_height = 0;
+    output_.AreaSize(area_width, area_height);
+    const TDisplayRect rect =
+        DisplayRectangle(area_width, area_height,
+                         DisplayAspect(aspect_ratio_.load(), area_width, area_height, frame.width,
+                                       frame.height, sample_aspect));
+    {
+        const std::lock_guard lock(display_lock_);
+        last_display_rect_ = rect;
+    }
+    output_.DrawPicture(&frame, rect);
+}
+
+void TCustomPlayer::DrawWave(TPlayback& playback) {
+    if (!output_.IsOpen()) {
+        std::string error;
+        if (!output_.Open(sdl_, screen_handle_, screen_width_ > 0 ? screen_width_ : 640,
+                          screen_height_ > 0 ? screen_height_ : 480, error)) {
+            if (!video_mode_failed_) {
+                Log(this, llError, "SDL: could not set video mode.");
+                video_mode_failed_ = true;
+            }
+            return;
+        }
+    }
+    int width = 0;
+    int height = 0;
+    output_.AreaSize(width, height);
+    const int channels = std::max(playback.audio_target.channels, 1);
+    // The samples being heard now: back from the newest by one width and
+    // what is still buffered.
+    const int buffered =
+        playback.audio_write_buffer_size.load() / 2 + 2 * playback.audio_hw_buffer_size / 2;
+    const int count = width * channels;
+    std::vector<int16_t> window(static_cast<std::size_t>(count));
+    int start = playback.visualisation_index - count - buffered;
+    for (int i = 0; i < count; ++i) {
+        const int index =
+            ((start + i) % kVisualisationSamples + kVisualisationSamples) % kVisualisationSamples;
+        window[static_cast<std::size_t>(i)] =
+            playback.visualisation.empty()
+                ? 0
+                : playback.visualisation[static_cast<std::size_t>(index)];
+    }
+    output_.DrawWave(window, channels, width);
+    ++pictures_shown_;
+}
+
+double TCustomPlayer::VideoClock() const {
+    const TPlayback* playback = playback_being_read_.load();
+    if (!playback || playback->video_clock_serial.load() != playback->video_queue.Serial()) {
+        return NAN;
+    }
+    if (playback->paused.load()) {
+        return playback->video_current_pos.load();
+    }
+    const double drift = playback->video_current_pos_drift.load();
+    return drift != 0 ? drift + NowSeconds() : playback->start_time / 1000000.0;
 }
 
 double TCustomPlayer::AudioClock() const {
@@ -315,22 +425,24 @@ double TCustomPlayer::AudioClock() const {
 }
 
 TSyncMode TCustomPlayer::MasterSyncType() const {
-    return syncAudio;  // the only clock while the player plays sound alone
+    const TPlayback* playback = playback_being_read_.load();
+    return playback && playback->audio_stream_index < 0 ? syncVideo : syncAudio;
 }
 
 double TCustomPlayer::MasterClock() const {
-    return AudioClock();
+    return MasterSyncType() == syncVideo ? VideoClock() : AudioClock();
 }
 
 void TCustomPlayer::ReportPosition() {
     TPlayback& playback = *playback_;
-    if (playback.image2 || playback.audio_stream_index < 0) {
+    if (playback.image2) {
         return;
     }
-    const double clock = AudioClock();
-    if (const auto decision =
-            DecidePosition({clock, playback.start_time, playback.duration,
-                            playback.audio_stream_duration, last_reported_position_})) {
+    const bool video = playback.video_stream_index >= 0;
+    const double clock = video ? VideoClock() : AudioClock();
+    if (const auto decision = DecidePosition({clock, playback.start_time, playback.duration,
+                                              video ? -1 : playback.audio_stream_duration,
+                                              last_reported_position_})) {
         current_position_ = decision->position;
         last_reported_position_ = decision->last_reported;
         if (decision->report && on_position_) {
@@ -355,6 +467,13 @@ void TCustomPlayer::ReportPosition() {
 }
 
 bool TCustomPlayer::SoundPlayedOut(const TPlayback& playback) const {
+    if (playback.video_stream_index >= 0) {
+        TPlayback& pictures = *playback_;
+        const std::lock_guard lock(pictures.picture_mutex);
+        if (pictures.picture_count > 0) {
+            return false;  // pictures still to show
+        }
+    }
     if (playback.audio_stream_index < 0) {
         return true;
     }
@@ -414,6 +533,7 @@ void TCustomPlayer::ClosePlayback() {
         playback_being_read_ = nullptr;
         has_playback_ = false;
         playback_.reset();
+        output_.Close();
         const std::lock_guard lock(SDLLock());
         sdl_.SDL_Quit();
     }
@@ -570,6 +690,7 @@ void TCustomPlayer::Seek(int seek_flags, bool wait, int64_t target) {
         target += playback->start_time;
     }
     seek_done_.Reset();
+    playback->seek_while_paused = playback->paused.load();
     playback->seek_flags = seek_flags & 0x0f;
     playback->seek_relative = 0;
     playback->seek_target = target;

@@ -17,11 +17,13 @@
 #include <string>
 #include <thread>
 
+#include "media/player/display_rect.h"
 #include "media/player/event_queue.h"
 #include "media/player/manual_event.h"
 #include "media/player/play_state.h"
 #include "media/player/player_types.h"
 #include "media/player/sdl_loader.h"
+#include "media/player/video_output.h"
 #include "media/runtime/base_component.h"
 #include "media/runtime/loader.h"
 
@@ -55,6 +57,15 @@ public:
     const std::string& FileName() const { return file_name_; }
     // The last position computed (µs), -1 when stopped.
     int64_t CurrentPosition() const { return current_position_.load(); }
+
+    // What the picture path did since the open: pictures shown, pictures
+    // dropped because they were late, the largest distance (seconds) between
+    // a shown picture's time and the audio clock, and where the last picture
+    // went in the drawing area.
+    int64_t PicturesShown() const { return pictures_shown_.load(); }
+    int64_t PicturesDropped() const { return pictures_dropped_.load(); }
+    double MaxAudioVideoDifference() const { return max_av_difference_.load(); }
+    TDisplayRect LastDisplayRect() const;
 
     // The play range: playback from start (µs, AV_NOPTS_VALUE = the beginning)
     // for length µs (AV_NOPTS_VALUE = to the end), then end_action.
@@ -103,6 +114,7 @@ public:
 private:
     friend class TPlayerReader;
     friend class TPlayerAudio;
+    friend class TPlayerVideo;
 
     // Logs at llError and keeps the text.
     void Report(const std::string& text);
@@ -133,6 +145,10 @@ private:
     // The player's master clock and the clocks it is made of.
     double AudioClock() const;
     double MasterClock() const;
+    double VideoClock() const;
+    // Play thread: shows a picture in the drawing area, opening it first.
+    void DrawPicture(const AVFrame& frame, double sample_aspect);
+    void DrawWave(TPlayback& playback);
     TSyncMode MasterSyncType() const;
     // Waits until done() holds, keeping the main thread's queue running.
     static void WaitPumping(const std::function<bool()>& done);
@@ -195,6 +211,14 @@ private:
     TPlayerEventQueue events_;
 
     // SDL user events, registered at start-up.
+    TVideoOutput output_;  // play thread
+    bool video_mode_failed_ = false;
+    mutable std::mutex display_lock_;
+    TDisplayRect last_display_rect_;  // guarded by display_lock_
+    std::atomic<int64_t> pictures_shown_{0};
+    std::atomic<int64_t> pictures_dropped_{0};
+    std::atomic<double> max_av_difference_{0};
+
     uint32_t quit_event_ = 0;
     uint32_t refresh_event_ = 0;
     uint32_t allocate_event_ = 0;

@@ -2,6 +2,7 @@
 // player's threads. One exists per open file; none while stopped.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cmath>
 #include <condition_variable>
@@ -15,6 +16,7 @@
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavfilter/avfilter.h>
 #include <libavformat/avformat.h>
 #include <libavutil/channel_layout.h>
 #include <libswresample/swresample.h>
@@ -52,6 +54,32 @@ struct ResamplerFree {
     void operator()(SwrContext* resampler) const;
 };
 using ResamplerPtr = std::unique_ptr<SwrContext, ResamplerFree>;
+
+// A filter graph turning decoded pictures into even-sized planar YUV 4:2:0,
+// and what it was built for.
+struct TVideoFilter {
+    struct GraphFree {
+        void operator()(AVFilterGraph* graph) const;
+    };
+    std::unique_ptr<AVFilterGraph, GraphFree> graph;
+    AVFilterContext* source = nullptr;
+    AVFilterContext* sink = nullptr;
+    int width = 0;
+    int height = 0;
+    int format = -1;
+    int serial = -1;
+};
+
+// A queued picture: its YUV 4:2:0 frame (owned), time and serial.
+inline constexpr int kPictureSlots = 4;
+inline constexpr int kPicturesWaiting = 2;
+struct TPicture {
+    FramePtr frame;
+    double pts = 0;
+    int64_t pos = -1;
+    int serial = 0;
+    double sample_aspect = 0;
+};
 
 struct TPlayback {
     // Set once by the read thread before the open status turns 1; read-only
@@ -146,9 +174,32 @@ struct TPlayback {
     std::atomic<double> external_clock_speed{1.0};
     TSyncMode sync_mode = syncAudio;
 
+    // Video: the decoder and filter graph belong to the video thread.
+    AVStream* video_stream = nullptr;
+    CodecContextPtr video_decoder;
+    std::thread video_thread;
+    double frame_duration = 0.04;  // from the frame rate
+    TVideoFilter filter;
+    bool video_flushed = false;
+
+    // The picture queue: the video thread produces, the refresh consumes.
+    std::mutex picture_mutex;
+    std::condition_variable picture_changed;
+    std::array<TPicture, kPictureSlots> pictures;
+    int picture_read = 0;
+    int picture_write = 0;
+    int picture_count = 0;
+
     // Refresh loop (play thread).
     std::atomic<bool> force_refresh{false};
     double last_visualisation_time = 0;
+    double frame_timer = 0;
+    double frame_last_pts = NAN;
+    double frame_last_duration = 0;
+    std::atomic<bool> seek_happened{false};      // set by the reader, the first picture after shows
+    FramePtr last_shown;                         // the picture on screen, for redraws
+    std::atomic<int> first_frame_paused{0};      // opened paused: show the first picture
+    std::atomic<bool> seek_while_paused{false};  // show the first picture after it
 };
 
 // Wall clock in seconds, for the clocks.

@@ -7,6 +7,7 @@
 #include "media/options/error_text.h"
 #include "media/player/custom_player.h"
 #include "media/player/player_audio.h"
+#include "media/player/player_video.h"
 #include "media/runtime/ff_api.h"
 #include "media/runtime/logger.h"
 #include "media/runtime/media_file_name.h"
@@ -155,16 +156,22 @@ bool TPlayerReader::OpenInput(TCustomPlayer& player, TPlayback& playback) {
     for (unsigned i = 0; i < context->nb_streams; ++i) {
         context->streams[i]->discard = AVDISCARD_ALL;
     }
-    // The picture path is not part of this player yet: files play their
-    // sound, and a file without sound cannot be played.
+    int video_index = -1;
     int audio_index = -1;
-    if (!player.disable_audio_) {
-        audio_index = ff.av_find_best_stream(context, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0);
+    if (!player.disable_video_ && !player.disable_display_) {
+        video_index = ff.av_find_best_stream(context, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
     }
-    playback.show_mode = 2;
+    if (!player.disable_audio_) {
+        audio_index =
+            ff.av_find_best_stream(context, AVMEDIA_TYPE_AUDIO, -1, video_index, nullptr, 0);
+    }
     if (audio_index >= 0) {
         OpenComponent(player, playback, audio_index);
     }
+    if (video_index >= 0) {
+        OpenComponent(player, playback, video_index);
+    }
+    playback.show_mode = playback.video_stream_index >= 0 ? 1 : 2;
     if (playback.audio_stream_index < 0 && playback.video_stream_index < 0) {
         player.SetLastErrorText(StringPrintf("%s: could not open codecs, no stream to play.",
                                              playback.file_name.c_str()));
@@ -214,11 +221,25 @@ bool TPlayerReader::OpenComponent(TCustomPlayer& player, TPlayback& playback, in
         }
         return true;
     }
+    if (codec->type == AVMEDIA_TYPE_VIDEO) {
+        playback.video_decoder = std::move(decoder);
+        playback.video_stream_index = stream_index;
+        TPlayerVideo::StartStream(player, playback, stream);
+        return true;
+    }
     stream->discard = AVDISCARD_ALL;
     return false;
 }
 
 void TPlayerReader::CloseComponents(TCustomPlayer& player, TPlayback& playback) {
+    if (playback.video_stream_index >= 0) {
+        TPlayerVideo::CloseStream(player, playback);
+        playback.format_context->streams[playback.video_stream_index]->discard = AVDISCARD_ALL;
+        playback.video_decoder.reset();
+        playback.filter = {};
+        playback.video_stream_index = -1;
+        playback.video_stream = nullptr;
+    }
     if (playback.audio_stream_index >= 0 || playback.audio_device_open) {
         TPlayerAudio::CloseStream(player, playback);
         if (playback.format_context && playback.audio_stream_index >= 0) {
@@ -249,6 +270,11 @@ void TPlayerReader::PerformSeek(TCustomPlayer& player, TPlayback& playback) {
         if (playback.audio_stream_index >= 0) {
             playback.audio_queue.Flush();
             playback.audio_queue.PutFlush();
+        }
+        if (playback.video_stream_index >= 0) {
+            playback.video_queue.Flush();
+            playback.video_queue.PutFlush();
+            playback.seek_happened = true;
         }
         if (flags & AVSEEK_FLAG_BYTE) {
             playback.external_clock = NAN;
@@ -297,6 +323,9 @@ void TPlayerReader::ReadLoop(TCustomPlayer& player, TPlayback& playback) {
             continue;
         }
         if (end_of_file) {
+            if (playback.video_stream_index >= 0) {
+                playback.video_queue.PutEndPacket(playback.video_stream_index);
+            }
             if (playback.audio_stream_index >= 0 &&
                 (playback.audio_decoder->codec->capabilities & AV_CODEC_CAP_DELAY)) {
                 playback.audio_queue.PutEndPacket(playback.audio_stream_index);
@@ -352,6 +381,8 @@ void TPlayerReader::ReadLoop(TCustomPlayer& player, TPlayback& playback) {
         }
         if (packet->stream_index == playback.audio_stream_index) {
             playback.audio_queue.Put(packet.get());
+        } else if (packet->stream_index == playback.video_stream_index) {
+            playback.video_queue.Put(packet.get());
         } else {
             ff.av_packet_unref(packet.get());
         }
