@@ -1,8 +1,8 @@
 #include "media/player/custom_player.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
-#include <algorithm>
 #include <optional>
 #include <vector>
 
@@ -153,7 +153,6 @@ bool TCustomPlayer::Open(const std::string& file_name, uintptr_t screen_handle, 
     range_end_handled_ = false;
     pictures_shown_ = 0;
     pictures_dropped_ = 0;
-    max_av_difference_ = 0;
     video_mode_failed_ = false;
     if (on_file_open_) {
         int32_t width = screen_width_;
@@ -288,7 +287,7 @@ void TCustomPlayer::EventLoop() {
             if (playback_->show_mode != 0 &&
                 (!playback_->paused.load() || playback_->force_refresh.load() ||
                  playback_->seek_while_paused.load() ||
-                 playback_->first_frame_paused.load() == 1)) {
+                 playback_->first_frame_paused.load() != 0)) {
                 Refresh(remaining);
             }
         }

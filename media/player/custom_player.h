@@ -58,14 +58,16 @@ public:
     // The last position computed (µs), -1 when stopped.
     int64_t CurrentPosition() const { return current_position_.load(); }
 
-    // What the picture path did since the open: pictures shown, pictures
-    // dropped because they were late, the largest distance (seconds) between
-    // a shown picture's time and the audio clock, and where the last picture
-    // went in the drawing area.
+    // What the picture path did since the open: pictures (or waveforms)
+    // shown, pictures dropped because they were late, and where the last
+    // picture went in the drawing area.
     int64_t PicturesShown() const { return pictures_shown_.load(); }
     int64_t PicturesDropped() const { return pictures_dropped_.load(); }
-    double MaxAudioVideoDifference() const { return max_av_difference_.load(); }
     TDisplayRect LastDisplayRect() const;
+    // The clocks in seconds; NaN when unknown (no such stream, or not since
+    // the last seek).
+    double AudioClockTime() const { return AudioClock(); }
+    double VideoClockTime() const { return VideoClock(); }
 
     // The play range: playback from start (µs, AV_NOPTS_VALUE = the beginning)
     // for length µs (AV_NOPTS_VALUE = to the end), then end_action.
@@ -217,7 +219,6 @@ private:
     TDisplayRect last_display_rect_;  // guarded by display_lock_
     std::atomic<int64_t> pictures_shown_{0};
     std::atomic<int64_t> pictures_dropped_{0};
-    std::atomic<double> max_av_difference_{0};
 
     uint32_t quit_event_ = 0;
     uint32_t refresh_event_ = 0;

@@ -216,12 +216,8 @@ void TPlayerVideo::Run(TCustomPlayer& player, TPlayback& playback) {
                 if (playback.video_flushed) {
                     playback.video_flushed = false;
                 }
-                const int first = playback.first_frame_paused.load();
-                if (first != 0) {
-                    if (first == 1) {
-                        player.SetState(psPause);
-                    }
-                    playback.first_frame_paused = first + 1;
+                if (playback.first_frame_paused.load() == 1) {
+                    playback.first_frame_paused = 2;  // the refresh shows it
                 }
             }
         }
@@ -272,10 +268,24 @@ void TPlayerVideo::Refresh(TCustomPlayer& player, TPlayback& playback, double& r
             continue;
         }
         if (playback.paused.load()) {
+            if (!playback.seek_while_paused.load() && playback.first_frame_paused.load() == 0) {
+                if (playback.force_refresh.load() && playback.last_shown) {
+                    player.DrawPicture(*playback.last_shown, 0);  // the paused picture again
+                }
+                return;
+            }
+            if (playback.seek_request.load()) {
+                return;  // queued pictures are from before the seek
+            }
             // Opened paused, or a seek while paused: the new picture shows.
             UpdateVideoClock(playback, picture.pts, picture.serial);
             Show(player, playback);
             playback.seek_while_paused = false;
+            // Opened paused: the state says so once the first picture shows,
+            // after psPlay.
+            if (playback.first_frame_paused.exchange(0) != 0) {
+                player.SetState(psPause);
+            }
             return;
         }
         const double last_duration = picture.pts - playback.frame_last_pts;
@@ -311,11 +321,6 @@ void TPlayerVideo::Refresh(TCustomPlayer& player, TPlayback& playback, double& r
                 playback.picture_changed.notify_all();
                 continue;
             }
-        }
-        const double audio = player.AudioClock();
-        if (!std::isnan(audio)) {
-            const double difference = std::fabs(picture.pts - audio);
-            player.max_av_difference_ = std::max(player.max_av_difference_.load(), difference);
         }
         Show(player, playback);
         return;
