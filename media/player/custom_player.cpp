@@ -256,6 +256,11 @@ bool TCustomPlayer::OpenStream(const std::string& file_name, bool start_paused) 
 void TCustomPlayer::PlayThreadRun() {
     SetState(psPlay);
     play_thread_started_ = true;
+    if (!disable_display_ && screen_handle_ == 0) {
+        // The window and its renderer take a while to make: made now, they
+        // are ready when the first picture is decoded.
+        output_.Prepare(sdl_);
+    }
     try {
         EventLoop();
     } catch (const std::exception& error) {
@@ -332,7 +337,7 @@ TDisplayRect TCustomPlayer::LastDisplayRect() const {
 }
 
 void TCustomPlayer::DrawPicture(const AVFrame& frame, double sample_aspect) {
-    if (!output_.IsOpen()) {
+    if (!output_.IsOpen() || output_.Prepared()) {
         int width = screen_width_;
         int height = screen_height_;
         if (width < 1 || height < 1) {
@@ -557,7 +562,7 @@ void TCustomPlayer::Stop(bool wait) {
                 if (finished_.Wait(std::chrono::milliseconds(100))) {
                     break;
                 }
-                if (!player_lock_.try_lock_for(std::chrono::milliseconds(100))) {
+                if (!TryLockPlayer(std::chrono::milliseconds(100))) {
                     continue;
                 }
                 ++attempts;
@@ -583,6 +588,18 @@ void TCustomPlayer::Stop(bool wait) {
     if (wait) {
         JoinPlayThread();
     }
+}
+
+bool TCustomPlayer::TryLockPlayer(std::chrono::milliseconds timeout) {
+    // Polled: a timed lock would not be seen by the thread sanitizer.
+    const auto deadline = std::chrono::steady_clock::now() + timeout;
+    while (!player_lock_.try_lock()) {
+        if (std::chrono::steady_clock::now() >= deadline) {
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
 }
 
 void TCustomPlayer::JoinPlayThread() {

@@ -11,6 +11,7 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <mutex>
@@ -141,6 +142,7 @@ private:
     // Joins a finished play thread and the event thread, keeping the main
     // thread's queue running while it waits.
     void JoinPlayThread();
+    bool TryLockPlayer(std::chrono::milliseconds timeout);
     void EndEventThread();
     void PushSDLEvent(uint32_t type);
     void TogglePauseRecord();
@@ -195,7 +197,7 @@ private:
     // The record of the open file, guarded by the player lock against the
     // refresh loop; the record being opened is reached by Stop and the
     // interrupt callback.
-    std::recursive_timed_mutex player_lock_;
+    std::recursive_mutex player_lock_;
     std::unique_ptr<TPlayback> playback_;
     std::atomic<bool> has_playback_{false};
     bool sdl_requested_ = false;

@@ -27,6 +27,7 @@
     X(SDL_CreateWindow)          /* set video mode: own window */ \
     X(SDL_CreateWindowFrom)      /* set video mode: host window */ \
     X(SDL_SetWindowSize) \
+    X(SDL_ShowWindow) \
     X(SDL_GetWindowSize) \
     X(SDL_DestroyWindow) \
     X(SDL_CreateRenderer) \

@@ -8,6 +8,12 @@ namespace tavrin {
 bool TVideoOutput::Open(const TSDLEntries& sdl, uintptr_t host_window, int width, int height,
                         std::string& error) {
     sdl_ = &sdl;
+    if (window_ && hidden_) {
+        sdl.SDL_SetWindowSize(window_, width, height);
+        sdl.SDL_ShowWindow(window_);
+        hidden_ = false;
+        return true;
+    }
     if (window_ && own_window_) {
         int current_width = 0;
         int current_height = 0;
@@ -39,6 +45,23 @@ bool TVideoOutput::Open(const TSDLEntries& sdl, uintptr_t host_window, int width
     sdl.SDL_SetRenderDrawColor(renderer_, 0, 0, 0, 255);
     sdl.SDL_RenderClear(renderer_);
     return true;
+}
+
+void TVideoOutput::Prepare(const TSDLEntries& sdl) {
+    if (window_) {
+        return;
+    }
+    sdl_ = &sdl;
+    window_ = sdl.SDL_CreateWindow("DEDudevo", SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED,
+                                   640, 480, SDL_WINDOW_RESIZABLE | SDL_WINDOW_HIDDEN);
+    own_window_ = true;
+    hidden_ = true;
+    if (window_) {
+        renderer_ = sdl.SDL_CreateRenderer(window_, -1, 0);
+    }
+    if (!renderer_) {
+        Close();
+    }
 }
 
 void TVideoOutput::AreaSize(int& width, int& height) const {
@@ -122,6 +145,7 @@ void TVideoOutput::Close() {
         window_ = nullptr;
     }
     texture_width_ = texture_height_ = 0;
+    hidden_ = false;
 }
 
 }  // namespace tavrin

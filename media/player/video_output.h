@@ -28,6 +28,10 @@ public:
     bool Open(const TSDLEntries& sdl, uintptr_t host_window, int width, int height,
               std::string& error);
     bool IsOpen() const { return renderer_ != nullptr; }
+    // Makes the player's own window and its renderer ahead of the first
+    // picture, hidden: the first Open then only sizes and shows it.
+    void Prepare(const TSDLEntries& sdl);
+    bool Prepared() const { return renderer_ != nullptr && hidden_; }
     // The drawing area's size.
     void AreaSize(int& width, int& height) const;
 
@@ -43,6 +47,7 @@ private:
     const TSDLEntries* sdl_ = nullptr;
     SDL_Window* window_ = nullptr;
     bool own_window_ = false;
+    bool hidden_ = false;
     SDL_Renderer* renderer_ = nullptr;
     SDL_Texture* texture_ = nullptr;
     int texture_width_ = 0;
