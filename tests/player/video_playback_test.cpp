@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 
 #include "player_test_support.h"
 
@@ -167,6 +169,35 @@ TEST_F(VideoPlaybackTest, OpenedPausedShowsTheFirstPictureAndASeekShowsTheNewOne
     Serve(50ms);
     const std::vector<int64_t> expected{psPlay, psPause, psResume, psEnd, psStop};
     EXPECT_EQ(States(), expected);
+}
+
+TEST_F(VideoPlaybackTest, AVideoCodecWithoutDecoderStillPlaysTheSound) {
+    // An AVI whose video codec tag names no codec at all.
+    const auto made = dir_ / "made.avi";
+    ASSERT_TRUE(
+        RunFfmpeg("-f lavfi -i testsrc=size=64x48:rate=10:duration=1 -f lavfi -i "
+                  "sine=frequency=440:duration=1 -c:v ffv1 -c:a pcm_s16le " +
+                  ShellQuote(made.string())));
+    std::string bytes;
+    {
+        std::ifstream in(made, std::ios::binary);
+        bytes.assign(std::istreambuf_iterator<char>(in), {});
+    }
+    for (std::size_t at = bytes.find("FFV1"); at != std::string::npos;
+         at = bytes.find("FFV1", at)) {
+        bytes.replace(at, 4, "ZZZZ");
+    }
+    const auto file = dir_ / "unknown.avi";
+    std::ofstream(file, std::ios::binary) << bytes;
+
+    ASSERT_TRUE(player_->Open(file.string(), 0, false)) << player_->LastErrorText();
+    ASSERT_TRUE(WaitForState(psEnd, 5s));
+    player_->Stop(true);
+    EXPECT_TRUE(Logged("No codec could be found with id 0"));
+    EXPECT_GT(player_->PicturesShown(), 0);  // the waveform, drawn instead
+    const testing::TRawSound sound = ReadSound(1, 44100);
+    EXPECT_NEAR(sound.Frequency(), 440.0, 4.0);
+    EXPECT_NEAR(sound.AudibleSeconds(), 1.0, 0.06);
 }
 
 }  // namespace
