@@ -104,7 +104,7 @@ public:
     void SetOnState(TPlayStateEvent handler) { on_state_ = std::move(handler); }
     void SetOnPosition(TPositionEvent handler) { on_position_ = std::move(handler); }
     void SetOnFileOpen(TFileOpenEvent handler) { on_file_open_ = std::move(handler); }
-    void SetOnBeforeFindStreamInfo(TBeforeFindStreamInfoEvent handler) {
+    void SetOnBeforeFindStreamInfo(TPlayerBeforeFindStreamInfoEvent handler) {
         on_before_find_stream_info_ = std::move(handler);
     }
     void SetOnAudioHook(TAudioHookEvent handler) { on_audio_hook_ = std::move(handler); }
@@ -177,7 +177,7 @@ private:
     TPlayStateEvent on_state_;
     TPositionEvent on_position_;
     TFileOpenEvent on_file_open_;
-    TBeforeFindStreamInfoEvent on_before_find_stream_info_;
+    TPlayerBeforeFindStreamInfoEvent on_before_find_stream_info_;
     TAudioHookEvent on_audio_hook_;
     std::function<void(TCustomPlayer* sender, int32_t key)> on_key_down_;
 

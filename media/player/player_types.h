@@ -40,7 +40,7 @@ using TPositionEvent = std::function<void(TCustomPlayer* sender, int64_t pts_us)
 using TFileOpenEvent =
     std::function<void(TCustomPlayer* sender, int64_t duration_us, int32_t frame_width,
                        int32_t frame_height, int32_t& screen_width, int32_t& screen_height)>;
-using TBeforeFindStreamInfoEvent =
+using TPlayerBeforeFindStreamInfoEvent =
     std::function<void(TCustomPlayer* sender, AVFormatContext* format_context)>;
 // The samples may be changed in place before they are played.
 using TAudioHookEvent = std::function<void(TCustomPlayer* sender, int64_t pts_us, uint8_t* samples,
