@@ -20,6 +20,9 @@ namespace tavrin {
 namespace {
 
 constexpr auto kPoll = std::chrono::milliseconds(10);
+// The window size when neither the host nor a picture gives one.
+constexpr int kDefaultWidth = 640;
+constexpr int kDefaultHeight = 480;
 
 // The user's own SDL_VIDEODRIVER, read before the player first changes it, so
 // that the default driver choice gives it back.
@@ -347,12 +350,7 @@ void TCustomPlayer::DrawPicture(const AVFrame& frame, double sample_aspect) {
             width = natural.width & ~1;
             height = natural.height & ~1;
         }
-        std::string error;
-        if (!output_.Open(sdl_, screen_handle_, width, height, error)) {
-            if (!video_mode_failed_) {
-                Log(this, llError, "SDL: could not set video mode.");
-                video_mode_failed_ = true;
-            }
+        if (!OpenOutput(width, height)) {
             return;
         }
     }
@@ -370,17 +368,24 @@ void TCustomPlayer::DrawPicture(const AVFrame& frame, double sample_aspect) {
     output_.DrawPicture(&frame, rect);
 }
 
+bool TCustomPlayer::OpenOutput(int width, int height) {
+    std::string error;
+    if (output_.Open(sdl_, screen_handle_, width, height, error)) {
+        return true;
+    }
+    if (!video_mode_failed_) {
+        Log(this, llError, "SDL: could not set video mode.");
+        LogFmt(this, llDebug, "%s", error.c_str());
+        video_mode_failed_ = true;
+    }
+    return false;
+}
+
 void TCustomPlayer::DrawWave(TPlayback& playback) {
-    if (!output_.IsOpen()) {
-        std::string error;
-        if (!output_.Open(sdl_, screen_handle_, screen_width_ > 0 ? screen_width_ : 640,
-                          screen_height_ > 0 ? screen_height_ : 480, error)) {
-            if (!video_mode_failed_) {
-                Log(this, llError, "SDL: could not set video mode.");
-                video_mode_failed_ = true;
-            }
-            return;
-        }
+    if ((!output_.IsOpen() || output_.Prepared()) &&
+        !OpenOutput(screen_width_ > 0 ? screen_width_ : kDefaultWidth,
+                    screen_height_ > 0 ? screen_height_ : kDefaultHeight)) {
+        return;
     }
     int width = 0;
     int height = 0;
@@ -447,6 +452,15 @@ void TCustomPlayer::ReportPosition() {
     if (const auto decision = DecidePosition({clock, playback.start_time, playback.duration,
                                               video ? -1 : playback.audio_stream_duration,
                                               last_reported_position_})) {
+        // Within one serial (no seek in between) positions never go back: the
+        // clock's estimate of the sound in the device may step back a little
+        // after a pause.
+        const int serial = video ? playback.video_queue.Serial() : playback.audio_queue.Serial();
+        if (serial == report_serial_ && last_reported_position_ != AV_NOPTS_VALUE &&
+            decision->position < last_reported_position_) {
+            return;
+        }
+        report_serial_ = serial;
         current_position_ = decision->position;
         last_reported_position_ = decision->last_reported;
         if (decision->report && on_position_) {
@@ -672,6 +686,8 @@ void TCustomPlayer::TogglePauseRecord() {
     if (playback->paused.load()) {
         // The audio clock goes on from where it stood.
         playback->audio_current_pos_drift = playback->audio_current_pos.load() - NowSeconds();
+    } else if (const double heard = AudioClock(); !std::isnan(heard)) {
+        playback->audio_current_pos = heard;  // what is heard now, not at the last callback
     }
     playback->paused = !playback->paused.load();
     playback->continue_read.notify_all();

@@ -153,6 +153,8 @@ private:
     // Play thread: shows a picture in the drawing area, opening it first.
     void DrawPicture(const AVFrame& frame, double sample_aspect);
     void DrawWave(TPlayback& playback);
+    // Opens (or shows and sizes) the drawing area; logs once when it cannot.
+    bool OpenOutput(int width, int height);
     TSyncMode MasterSyncType() const;
     // Waits until done() holds, keeping the main thread's queue running.
     static void WaitPumping(const std::function<bool()>& done);
@@ -192,7 +194,8 @@ private:
     // Shared between threads.
     std::atomic<TPlayState> play_state_{psStop};
     std::atomic<int64_t> current_position_{-1};
-    int64_t last_reported_position_ = AV_NOPTS_VALUE;  // play thread / video thread
+    int64_t last_reported_position_ = AV_NOPTS_VALUE;  // play thread
+    int report_serial_ = -1;                           // play thread
     std::atomic<bool> range_end_handled_{false};
     // The record of the open file, guarded by the player lock against the
     // refresh loop; the record being opened is reached by Stop and the

@@ -196,8 +196,9 @@ struct TPlayback {
     double frame_timer = 0;
     double frame_last_pts = NAN;
     double frame_last_duration = 0;
-    std::atomic<bool> seek_happened{false};      // set by the reader, the first picture after shows
-    FramePtr last_shown;                         // the picture on screen, for redraws
+    std::atomic<bool> seek_happened{false};  // set by the reader, the first picture after shows
+    FramePtr last_shown;                     // the picture on screen, for redraws
+    double last_shown_aspect = 0;
     std::atomic<int> first_frame_paused{0};      // opened paused: show the first picture
     std::atomic<bool> seek_while_paused{false};  // show the first picture after it
 };

@@ -235,14 +235,26 @@ void TPlayerVideo::UpdateVideoClock(TPlayback& playback, double pts, int serial)
 void TPlayerVideo::Show(TCustomPlayer& player, TPlayback& playback) {
     TPicture& picture = playback.pictures[static_cast<std::size_t>(playback.picture_read)];
     playback.last_shown = std::move(picture.frame);
+    playback.last_shown_aspect = picture.sample_aspect;
     if (playback.last_shown) {
         player.DrawPicture(*playback.last_shown, picture.sample_aspect);
         ++player.pictures_shown_;
     }
+    AdvancePicture(playback);
+}
+
+void TPlayerVideo::AdvancePicture(TPlayback& playback) {
     const std::lock_guard lock(playback.picture_mutex);
+    playback.pictures[static_cast<std::size_t>(playback.picture_read)].frame.reset();
     playback.picture_read = (playback.picture_read + 1) % kPictureSlots;
     --playback.picture_count;
     playback.picture_changed.notify_all();
+}
+
+void TPlayerVideo::Redraw(TCustomPlayer& player, TPlayback& playback) {
+    if (playback.force_refresh.load() && playback.last_shown) {
+        player.DrawPicture(*playback.last_shown, playback.last_shown_aspect);
+    }
 }
 
 void TPlayerVideo::Refresh(TCustomPlayer& player, TPlayback& playback, double& remaining_time) {
@@ -253,25 +265,17 @@ void TPlayerVideo::Refresh(TCustomPlayer& player, TPlayback& playback, double& r
             count = playback.picture_count;
         }
         if (count == 0) {
-            if (playback.force_refresh.load() && playback.last_shown) {
-                player.DrawPicture(*playback.last_shown, 0);
-            }
+            Redraw(player, playback);
             return;
         }
         TPicture& picture = playback.pictures[static_cast<std::size_t>(playback.picture_read)];
         if (picture.serial != playback.video_queue.Serial()) {
-            const std::lock_guard lock(playback.picture_mutex);
-            picture.frame.reset();
-            playback.picture_read = (playback.picture_read + 1) % kPictureSlots;
-            --playback.picture_count;
-            playback.picture_changed.notify_all();
+            AdvancePicture(playback);  // from before a seek
             continue;
         }
         if (playback.paused.load()) {
             if (!playback.seek_while_paused.load() && playback.first_frame_paused.load() == 0) {
-                if (playback.force_refresh.load() && playback.last_shown) {
-                    player.DrawPicture(*playback.last_shown, 0);  // the paused picture again
-                }
+                Redraw(player, playback);  // the paused picture again
                 return;
             }
             if (playback.seek_request.load()) {
@@ -314,11 +318,7 @@ void TPlayerVideo::Refresh(TCustomPlayer& player, TPlayback& playback, double& r
             if (next.serial == picture.serial &&
                 now > playback.frame_timer + (next.pts - picture.pts)) {
                 ++player.pictures_dropped_;
-                const std::lock_guard lock(playback.picture_mutex);
-                picture.frame.reset();
-                playback.picture_read = (playback.picture_read + 1) % kPictureSlots;
-                --playback.picture_count;
-                playback.picture_changed.notify_all();
+                AdvancePicture(playback);
                 continue;
             }
         }

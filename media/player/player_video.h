@@ -27,6 +27,10 @@ private:
                                 int serial);
     static bool QueuePicture(TPlayback& playback, FramePtr frame, double pts, int serial);
     static void Show(TCustomPlayer& player, TPlayback& playback);
+    // Frees the picture at the read index and moves on to the next.
+    static void AdvancePicture(TPlayback& playback);
+    // Draws the picture on screen again when a refresh is forced.
+    static void Redraw(TCustomPlayer& player, TPlayback& playback);
     static void UpdateVideoClock(TPlayback& playback, double pts, int serial);
 };
 

@@ -1,17 +1,14 @@
 // Operations while playing: open over a playing file, stop during a blocking
 // open, seeking, starting paused, the play range, and files that cannot be
 // played.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
 #include <atomic>
 #include <fstream>
 #include <thread>
 
 #include "player_test_support.h"
+#include "probe/probe_test_support.h"
 
 namespace tavrin {
 namespace {
@@ -49,30 +46,8 @@ TEST_F(PlayerTest, OpenWhilePlayingDeliversTheOldFilesEventsFirst) {
     EXPECT_NEAR(ReadSound(1, 44100).Frequency(), 880.0, 4.0);
 }
 
-// A listener that accepts and never answers: opening from it blocks.
-class SilentListener {
-public:
-    SilentListener() {
-        socket_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        ::bind(socket_, reinterpret_cast<sockaddr*>(&address), sizeof address);
-        ::listen(socket_, 4);
-        socklen_t length = sizeof address;
-        ::getsockname(socket_, reinterpret_cast<sockaddr*>(&address), &length);
-        port_ = ntohs(address.sin_port);
-    }
-    ~SilentListener() { ::close(socket_); }
-    int port() const { return port_; }
-
-private:
-    int socket_ = -1;
-    int port_ = 0;
-};
-
 TEST_F(PlayerTest, StopWithoutWaitingCancelsABlockingOpen) {
-    SilentListener listener;
+    testing::SilentTcpPeer listener;
     std::atomic<bool> stop{false};
     std::thread stopper([&] {
         std::this_thread::sleep_for(400ms);
@@ -80,8 +55,7 @@ TEST_F(PlayerTest, StopWithoutWaitingCancelsABlockingOpen) {
         stop = true;
     });
     const auto started = std::chrono::steady_clock::now();
-    const bool opened =
-        player_->Open("tcp://127.0.0.1:" + std::to_string(listener.port()), 0, false);
+    const bool opened = player_->Open(listener.Url(), 0, false);
     const auto took = std::chrono::steady_clock::now() - started;
     stopper.join();
     EXPECT_FALSE(opened);
