@@ -236,8 +236,7 @@ bool TCustomPlayer::OpenStream(const std::string& file_name, bool start_paused) 
     TPlayback* const record = playback.get();
     playback_being_opened_ = record;
     try {
-        record->read_thread = std::thread(
-            [this, record, start_paused] { TPlayerReader::Run(*this, *record, start_paused); });
+        record->read_thread = std::thread([this, record] { TPlayerReader::Run(*this, *record); });
     } catch (const std::system_error&) {
         playback_being_opened_ = nullptr;
         Report("SDL_CreateThread() failed.");
@@ -261,7 +260,9 @@ void TCustomPlayer::PlayThreadRun() {
     play_thread_started_ = true;
     if (!disable_display_ && screen_handle_ == 0) {
         // The window and its renderer take a while to make: made now, they
-        // are ready when the first picture is decoded.
+        // are ready when the first picture is decoded. Under the lock: a
+        // Stop that forces the close must wait for it.
+        const std::lock_guard lock(player_lock_);
         output_.Prepare(sdl_);
     }
     try {

@@ -26,8 +26,7 @@ void WaitToContinue(TPlayback& playback) {
     playback.continue_read.wait_for(lock, std::chrono::milliseconds(10));
 }
 
-bool QueueSatisfied(const TPlayback& playback, const TPacketQueue& queue, int stream_index) {
-    (void)playback;
+bool QueueSatisfied(const TPacketQueue& queue, int stream_index) {
     return stream_index < 0 || queue.Aborted() || queue.Count() > kMinQueuedPackets;
 }
 
@@ -73,8 +72,7 @@ int TPlayerReader::Interrupt(void* opaque) {
     return 0;
 }
 
-void TPlayerReader::Run(TCustomPlayer& player, TPlayback& playback, bool start_paused) {
-    (void)start_paused;
+void TPlayerReader::Run(TCustomPlayer& player, TPlayback& playback) {
     if (OpenInput(player, playback)) {
         playback.open_status = 1;
         player.playback_being_read_ = &playback;
@@ -233,7 +231,7 @@ bool TPlayerReader::OpenComponent(TCustomPlayer& player, TPlayback& playback, in
 
 void TPlayerReader::CloseComponents(TCustomPlayer& player, TPlayback& playback) {
     if (playback.video_stream_index >= 0) {
-        TPlayerVideo::CloseStream(player, playback);
+        TPlayerVideo::CloseStream(playback);
         playback.format_context->streams[playback.video_stream_index]->discard = AVDISCARD_ALL;
         playback.video_decoder.reset();
         playback.filter = {};
@@ -316,9 +314,9 @@ void TPlayerReader::ReadLoop(TCustomPlayer& player, TPlayback& playback) {
         const int64_t queued = playback.audio_queue.Size() + playback.video_queue.Size() +
                                playback.subtitle_queue.Size();
         if (queued > kMaxQueueBytes ||
-            (QueueSatisfied(playback, playback.audio_queue, playback.audio_stream_index) &&
-             QueueSatisfied(playback, playback.video_queue, playback.video_stream_index) &&
-             QueueSatisfied(playback, playback.subtitle_queue, playback.subtitle_stream_index))) {
+            (QueueSatisfied(playback.audio_queue, playback.audio_stream_index) &&
+             QueueSatisfied(playback.video_queue, playback.video_stream_index) &&
+             QueueSatisfied(playback.subtitle_queue, playback.subtitle_stream_index))) {
             WaitToContinue(playback);
             continue;
         }

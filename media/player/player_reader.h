@@ -11,7 +11,7 @@ class TCustomPlayer;
 class TPlayerReader {
 public:
     // Body of the read thread of `playback`.
-    static void Run(TCustomPlayer& player, TPlayback& playback, bool start_paused);
+    static void Run(TCustomPlayer& player, TPlayback& playback);
     // Installed on every context the read thread opens; opaque is the player.
     static int Interrupt(void* opaque);
 

@@ -46,8 +46,7 @@ int TPlayerVideo::StartStream(TCustomPlayer& player, TPlayback& playback, AVStre
     return 0;
 }
 
-void TPlayerVideo::CloseStream(TCustomPlayer& player, TPlayback& playback) {
-    (void)player;
+void TPlayerVideo::CloseStream(TPlayback& playback) {
     playback.video_queue.Abort();
     {
         const std::lock_guard lock(playback.picture_mutex);

@@ -16,7 +16,7 @@ double TargetDelay(double delay, double difference, bool video_is_master);
 class TPlayerVideo {
 public:
     static int StartStream(TCustomPlayer& player, TPlayback& playback, AVStream* stream);
-    static void CloseStream(TCustomPlayer& player, TPlayback& playback);
+    static void CloseStream(TPlayback& playback);
     // Play thread, under the player lock.
     static void Refresh(TCustomPlayer& player, TPlayback& playback, double& remaining_time);
     // The video thread's body.
