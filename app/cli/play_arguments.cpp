@@ -83,6 +83,8 @@ std::optional<PlayArguments> ParsePlayArguments(const std::vector<std::string>& 
             result.Verbose = true;
         } else if (arg == "--help" || arg == "-h") {
             result.Help = true;
+        } else if (arg == "--version") {
+            result.Version = true;
         } else if (arg == "--volume") {
             const auto text = value();
             const auto number = text ? ParseNumber(*text) : std::nullopt;
@@ -116,7 +118,7 @@ std::optional<PlayArguments> ParsePlayArguments(const std::vector<std::string>& 
             return std::nullopt;
         }
     }
-    if (result.File.empty() && !result.Help) {
+    if (result.File.empty() && !result.Help && !result.Version) {
         error = "No file to play.";
         return std::nullopt;
     }

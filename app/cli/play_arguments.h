@@ -24,6 +24,7 @@ struct PlayArguments {
     float Aspect = 0;
     bool Verbose = false;
     bool Help = false;
+    bool Version = false;
 };
 
 // The arguments after the program name; nullopt with the reason in `error`.

@@ -35,6 +35,7 @@ constexpr char kUsage[] =
     "                      R < 0 the window's\n"
     "  -v, --verbose       print the positions too\n"
     "  -h, --help          print this help\n"
+    "      --version       print the program's version\n"
     "\n"
     "Keys: space pause/resume, q or Esc quit, Left/Right seek 10 s.\n"
     "The media libraries and SDL are taken from the folder \"LibAV\" next to the\n"
@@ -106,6 +107,11 @@ int main(int argc, char** argv) {
     }
     if (arguments->Help) {
         std::fputs(kUsage, stdout);
+        return 0;
+    }
+    if (arguments->Version) {
+        std::printf("tavrin-play %d.%d.%d.%d\n", TAVRIN_VERSION_MAJOR + 0, TAVRIN_VERSION_MINOR + 0,
+                    TAVRIN_VERSION_PATCH + 0, TAVRIN_VERSION_TWEAK + 0);
         return 0;
     }
     InitMainThread();

@@ -107,6 +107,10 @@ TEST(PlayCli, StopsAtTheEndOfItsLengthAndFailsOnFilesItCannotPlay) {
     EXPECT_NE(missing.err.find("none.wav: No such file or directory"), std::string::npos)
         << missing.err;
 
+    const PlayRun version = RunPlay(dir, "--version");
+    EXPECT_EQ(version.status, 0);
+    EXPECT_EQ(version.out, "tavrin-play 1.0.0.0\n");
+
     const PlayRun usage = RunPlay(dir, "--volume 200 x.wav");
     EXPECT_EQ(usage.status, 2);
     EXPECT_TRUE(usage.err.starts_with("tavrin-play: Invalid volume")) << usage.err;
