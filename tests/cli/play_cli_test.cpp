@@ -109,7 +109,10 @@ TEST(PlayCli, StopsAtTheEndOfItsLengthAndFailsOnFilesItCannotPlay) {
 
     const PlayRun version = RunPlay(dir, "--version");
     EXPECT_EQ(version.status, 0);
-    EXPECT_EQ(version.out, "tavrin-play 1.0.0.0\n");
+    EXPECT_EQ(version.out, "tavrin-play " + std::to_string(TAVRIN_VERSION_MAJOR + 0) + "." +
+                               std::to_string(TAVRIN_VERSION_MINOR + 0) + "." +
+                               std::to_string(TAVRIN_VERSION_PATCH + 0) + "." +
+                               std::to_string(TAVRIN_VERSION_TWEAK + 0) + "\n");
 
     const PlayRun usage = RunPlay(dir, "--volume 200 x.wav");
     EXPECT_EQ(usage.status, 2);
