@@ -398,14 +398,17 @@ void TCustomPlayer::DrawWave(TPlayback& playback) {
         playback.audio_write_buffer_size.load() / 2 + 2 * playback.audio_hw_buffer_size / 2;
     const int count = width * channels;
     std::vector<int16_t> window(static_cast<std::size_t>(count));
-    int start = playback.visualisation_index - count - buffered;
-    for (int i = 0; i < count; ++i) {
-        const int index =
-            ((start + i) % kVisualisationSamples + kVisualisationSamples) % kVisualisationSamples;
-        window[static_cast<std::size_t>(i)] =
-            playback.visualisation.empty()
-                ? 0
-                : playback.visualisation[static_cast<std::size_t>(index)];
+    {
+        const std::lock_guard lock(playback.visualisation_mutex);
+        const int start = playback.visualisation_index - count - buffered;
+        for (int i = 0; i < count; ++i) {
+            const int index = ((start + i) % kVisualisationSamples + kVisualisationSamples) %
+                              kVisualisationSamples;
+            window[static_cast<std::size_t>(i)] =
+                playback.visualisation.empty()
+                    ? 0
+                    : playback.visualisation[static_cast<std::size_t>(index)];
+        }
     }
     output_.DrawWave(window, channels, width);
     ++pictures_shown_;

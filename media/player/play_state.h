@@ -155,6 +155,9 @@ struct TPlayback {
     double audio_diff_coefficient = 0;
     int audio_diff_count = 0;
     double audio_diff_threshold = 0;
+    // The samples sent, for the waveform: written by the audio callback,
+    // read by the play thread.
+    std::mutex visualisation_mutex;
     std::vector<int16_t> visualisation{};  // ring of kVisualisationSamples
     int visualisation_index = 0;
 

@@ -194,6 +194,7 @@ void TPlayerAudio::Callback(void* userdata, uint8_t* stream, int length) {
                 }
                 if (playback.show_mode != 1) {
                     const auto* samples = reinterpret_cast<const int16_t*>(playback.audio_buffer);
+                    const std::lock_guard lock(playback.visualisation_mutex);
                     for (int i = 0; i < size / 2; ++i) {
                         playback
                             .visualisation[static_cast<std::size_t>(playback.visualisation_index)] =
