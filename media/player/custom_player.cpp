@@ -567,8 +567,11 @@ void TCustomPlayer::ClosePlayback() {
 
 void TCustomPlayer::Stop(bool wait) {
     if (has_playback_.load()) {
-        if (TPlayback* playback = playback_being_read_.load(); playback && playback->paused) {
-            TogglePauseRecord();
+        if (TPlayback* playback = playback_being_read_.load()) {
+            playback->closing = true;
+            if (playback->paused) {
+                TogglePauseRecord();
+            }
         }
         PushSDLEvent(quit_event_);
         if (wait) {

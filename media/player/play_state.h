@@ -101,6 +101,7 @@ struct TPlayback {
 
     // Host thread requests, read by the read thread at each loop pass.
     std::atomic<bool> abort_request{false};
+    std::atomic<bool> closing{false};  // Stop was asked: no more sound
     std::atomic<bool> paused{false};
     bool last_paused = false;  // read thread only
     std::atomic<bool> seek_request{false};

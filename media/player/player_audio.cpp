@@ -153,9 +153,10 @@ void TPlayerAudio::CloseStream(TCustomPlayer& player, TPlayback& playback) {
 void TPlayerAudio::Callback(void* userdata, uint8_t* stream, int length) {
     auto& player = *static_cast<TCustomPlayer*>(userdata);
     TPlayback* const current = player.playback_being_read_.load();
-    if (current == nullptr || current->paused.load()) {
+    if (current == nullptr || current->paused.load() || current->closing.load()) {
         // Paused: silence, and the decoded sound waits where it stopped; the
-        // audio position stays where it is.
+        // audio position stays where it is. Stopping resumes the threads but
+        // plays nothing more.
         std::memset(stream, 0, static_cast<std::size_t>(length));
         if (current != nullptr) {
             current->audio_current_pos_drift =
