@@ -14,6 +14,8 @@ packages=(
     libavcodec-dev libavformat-dev libavfilter-dev libavdevice-dev
     libavutil-dev libswresample-dev libswscale-dev ffmpeg
     libsdl2-dev
+    # An X server without a screen for the player's picture tests and benchmark.
+    xvfb xauth
     # /usr/bin/time: peak memory of the programs the benchmarks compare.
     time
     # python3: the tests read tavrin-merge's JSON plan with its json module.
