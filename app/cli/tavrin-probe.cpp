@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "media/probe/ve_varazez.h"
+#include "media/probe/decoder_component.h"
 
 namespace {
 

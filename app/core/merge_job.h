@@ -16,7 +16,7 @@
 
 #include "app/core/merge_plan.h"
 #include "media/encoder/custom_encoder.h"
-#include "media/probe/ve_varazez.h"
+#include "media/probe/decoder_component.h"
 
 namespace tavrin {
 

@@ -18,12 +18,12 @@
 #include <string>
 #include <vector>
 
+#include "media/common/bitmap.h"
 #include "media/encoder/ffmpeg_task.h"
 #include "media/encoder/option_records.h"
 #include "media/engine/progress.h"
 #include "media/engine/task_thread.h"
-#include "media/options/bitmap.h"
-#include "media/probe/ve_varazez.h"
+#include "media/probe/decoder_component.h"
 #include "media/runtime/base_component.h"
 #include "media/runtime/loader.h"
 

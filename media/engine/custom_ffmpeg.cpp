@@ -2,10 +2,10 @@
 
 #include <exception>
 
+#include "media/common/error_text.h"
 #include "media/engine/engine_locks.h"
 #include "media/engine/pipeline.h"
 #include "media/engine/transcode_setup.h"
-#include "media/options/error_text.h"
 #include "media/options/join.h"
 #include "media/runtime/ffmpeg_exception.h"
 #include "media/runtime/loader.h"

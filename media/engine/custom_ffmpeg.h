@@ -13,9 +13,9 @@
 #include <memory>
 #include <string>
 
+#include "media/common/bitmap.h"
 #include "media/engine/progress.h"
 #include "media/engine/task_thread.h"
-#include "media/options/bitmap.h"
 #include "media/options/transcode_context.h"
 
 namespace tavrin {

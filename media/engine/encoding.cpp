@@ -6,10 +6,10 @@
 #include <cstdio>
 #include <string>
 
+#include "media/common/error_text.h"
 #include "media/engine/pipeline.h"
 #include "media/engine/progress.h"
 #include "media/engine/video_stats.h"
-#include "media/options/error_text.h"
 
 namespace tavrin {
 

@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <string>
 
+#include "media/common/error_text.h"
+#include "media/common/text_helpers.h"
 #include "media/engine/decoding.h"
-#include "media/options/error_text.h"
-#include "media/options/text_helpers.h"
 
 namespace tavrin {
 

@@ -8,13 +8,13 @@
 #include <limits>
 #include <vector>
 
+#include "media/common/error_text.h"
+#include "media/common/text_helpers.h"
 #include "media/engine/custom_ffmpeg.h"
 #include "media/engine/engine_locks.h"
-#include "media/options/error_text.h"
 #include "media/options/filtergraph_setup.h"
 #include "media/options/input_file.h"
 #include "media/options/join.h"
-#include "media/options/text_helpers.h"
 #include "media/options/value_parsers.h"
 #include "media/runtime/ffmpeg_exception.h"
 #include "media/runtime/logger.h"

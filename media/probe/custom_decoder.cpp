@@ -6,9 +6,9 @@
 #include <filesystem>
 #include <system_error>
 
-#include "media/options/error_text.h"
+#include "media/common/error_text.h"
+#include "media/common/text_helpers.h"
 #include "media/options/stream_options.h"
-#include "media/options/text_helpers.h"
 #include "media/runtime/ff_api.h"
 #include "media/runtime/main_thread.h"
 #include "media/runtime/media_file_name.h"

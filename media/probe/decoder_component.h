@@ -8,7 +8,7 @@
 #include <memory>
 #include <vector>
 
-#include "media/options/format_converter.h"
+#include "media/common/format_converter.h"
 #include "media/probe/custom_decoder.h"
 
 namespace tavrin {

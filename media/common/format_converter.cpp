@@ -1,4 +1,4 @@
-#include "media/options/format_converter.h"
+#include "media/common/format_converter.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -7,7 +7,7 @@
 #include <memory>
 #include <string>
 
-#include "media/options/bitmap.h"
+#include "media/common/bitmap.h"
 #include "media/runtime/ff_headers.h"
 
 namespace tavrin {

@@ -1,9 +1,9 @@
-#include "media/probe/ve_varazez.h"
+#include "media/probe/decoder_component.h"
 
 #include <cinttypes>
 
-#include "media/options/error_text.h"
-#include "media/options/text_helpers.h"
+#include "media/common/error_text.h"
+#include "media/common/text_helpers.h"
 #include "media/runtime/ff_api.h"
 #include "media/runtime/ffmpeg_exception.h"
 #include "media/runtime/string_format.h"
