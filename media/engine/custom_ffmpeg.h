@@ -5,6 +5,19 @@
 //
 // A task runs once. This class runs it on the caller's thread; the task's
 // own worker thread, pausing and stopping from another thread come on top.
+//
+// Threads and the fields they own:
+// - the controlling thread (the one that builds and starts the task): the
+//   callbacks, hook slots and ProgressInterval, set before Start and only
+//   read while the task runs;
+// - the thread that runs the task (its worker, or the caller in a run
+//   without a thread): the transcoding context, the progress fields and the
+//   outcome (Running .. ErrorMessage), which others read after the
+//   termination notice;
+// - control_: shared with the task's threads, guarded by its own mutex;
+// - the preview flags: guarded by the engine's PreviewLock;
+// - AbortRequested: written by the controlling thread, read by the worker
+//   and by the interrupt checks inside library calls.
 #pragma once
 
 #include <array>
