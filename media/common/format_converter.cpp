@@ -45,18 +45,6 @@ TFormatConverter::TFormatConverter() {
     Reset();
 }
 
-void TFormatConverter::BufferDeleter::operator()(uint8_t* buffer) const {
-    if (ff.av_free != nullptr) {
-        ff.av_free(buffer);
-    }
-}
-
-void TFormatConverter::ScalerDeleter::operator()(SwsContext* context) const {
-    if (ff.sws_freeContext != nullptr) {
-        ff.sws_freeContext(context);
-    }
-}
-
 void TFormatConverter::Reset() {
     width_ = 0;
     height_ = 0;

@@ -313,21 +313,13 @@ void RunPictureHook(TCustomEncoder& encoder, const TEventHandler<THookEvent>& ha
 
 void RunFrameHook(TCustomEncoder& encoder, const TEventHandler<TFrameHookEvent>& handler,
                   std::mutex& lock, TFrameHookInfo& record, std::int32_t task_index,
-                  std::uint8_t* const planes[8], const int line_sizes[8], std::int32_t pixel_format,
-                  std::int32_t frame_number, std::int32_t width, std::int32_t height,
-                  std::int64_t pts) {
+                  const TFrameHookInfo& frame) {
     if (!handler) {
         return;
     }
     const std::lock_guard<std::mutex> guard(lock);
+    record = frame;
     record.TaskIndex = task_index;
-    record.FrameNumber = frame_number;
-    record.Picture = planes;
-    record.LineSizes = line_sizes;
-    record.PixelFormat = pixel_format;
-    record.Width = width;
-    record.Height = height;
-    record.PTS = pts;
     handler.Invoke(&encoder, &record);
 }
 
@@ -345,20 +337,14 @@ void TCustomEncoder::DoVideoOutputHook(TFFmpeg& task, TBitmap& bitmap, std::int3
                    frame_number, pts, update, stop_hook);
 }
 
-void TCustomEncoder::DoFrameInputHook(TFFmpeg& task, std::uint8_t* const planes[8],
-                                      const int line_sizes[8], std::int32_t pixel_format,
-                                      std::int32_t frame_number, std::int32_t width,
-                                      std::int32_t height, std::int64_t pts) {
+void TCustomEncoder::DoFrameInputHook(TFFmpeg& task, const TFrameHookInfo& frame) {
     RunFrameHook(*this, OnFrameInputHook, frame_hook_lock_, frame_hook_info_, IndexOf(&task),
-                 planes, line_sizes, pixel_format, frame_number, width, height, pts);
+                 frame);
 }
 
-void TCustomEncoder::DoFrameOutputHook(TFFmpeg& task, std::uint8_t* const planes[8],
-                                       const int line_sizes[8], std::int32_t pixel_format,
-                                       std::int32_t frame_number, std::int32_t width,
-                                       std::int32_t height, std::int64_t pts) {
+void TCustomEncoder::DoFrameOutputHook(TFFmpeg& task, const TFrameHookInfo& frame) {
     RunFrameHook(*this, OnFrameOutputHook, frame_hook_lock_, frame_hook_info_, IndexOf(&task),
-                 planes, line_sizes, pixel_format, frame_number, width, height, pts);
+                 frame);
 }
 
 void TCustomEncoder::DoAudioInputHook(TCustomFFmpeg& task, std::uint8_t* samples, std::int64_t pts,

@@ -66,18 +66,7 @@ struct THookInfo {
 };
 using PHookInfo = THookInfo*;
 
-struct TFrameHookInfo {
-    std::int32_t TaskIndex = 0;
-    std::int32_t FrameNumber = 0;
-    // The picture's planes and line sizes, as the library holds them.
-    std::uint8_t* const* Picture = nullptr;
-    const int* LineSizes = nullptr;
-    std::int32_t PixelFormat = 0;
-    std::int32_t Width = 0;
-    std::int32_t Height = 0;
-    std::int64_t PTS = 0;
-};
-using PFrameHookInfo = TFrameHookInfo*;
+// TFrameHookInfo comes with the engine's hook slots (custom_ffmpeg.h).
 
 using TProgressEvent = std::function<void(TCustomEncoder* sender, PProgressInfo info)>;
 using TTerminateEvent = std::function<void(TCustomEncoder* sender, const TTerminateInfo& info)>;
@@ -146,14 +135,9 @@ public:
                                   std::int64_t pts, bool& update, bool& stop_hook);
     virtual void DoVideoOutputHook(TFFmpeg& task, TBitmap& bitmap, std::int32_t frame_number,
                                    std::int64_t pts, bool& update, bool& stop_hook);
-    virtual void DoFrameInputHook(TFFmpeg& task, std::uint8_t* const planes[8],
-                                  const int line_sizes[8], std::int32_t pixel_format,
-                                  std::int32_t frame_number, std::int32_t width,
-                                  std::int32_t height, std::int64_t pts);
-    virtual void DoFrameOutputHook(TFFmpeg& task, std::uint8_t* const planes[8],
-                                   const int line_sizes[8], std::int32_t pixel_format,
-                                   std::int32_t frame_number, std::int32_t width,
-                                   std::int32_t height, std::int64_t pts);
+    // `frame` as the task passed it; the event's record gets the task's index.
+    virtual void DoFrameInputHook(TFFmpeg& task, const TFrameHookInfo& frame);
+    virtual void DoFrameOutputHook(TFFmpeg& task, const TFrameHookInfo& frame);
     virtual void DoPreviewBitmap(TFFmpeg& task, TBitmap& bitmap, std::int32_t frame_number,
                                  std::int64_t pts);
     virtual void DoProgress(TCustomFFmpeg& task, std::int32_t file_index, std::int32_t frame,

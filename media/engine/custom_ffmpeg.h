@@ -44,10 +44,22 @@ using TAudioHook = std::function<void(TCustomFFmpeg& sender, std::uint8_t* sampl
 using TVideoHook =
     std::function<void(TCustomFFmpeg& sender, TBitmap& bitmap, std::int32_t frame_number,
                        std::int64_t pts, bool& update, bool& stop_hook)>;
-using TFrameHook = std::function<void(TCustomFFmpeg& sender, std::uint8_t* const planes[8],
-                                      const int line_sizes[8], std::int32_t pixel_format,
-                                      std::int32_t frame_number, std::int32_t width,
-                                      std::int32_t height, std::int64_t pts)>;
+// The picture a frame hook sees. The engine fills everything but TaskIndex,
+// which is the task's index in its owner's list.
+struct TFrameHookInfo {
+    std::int32_t TaskIndex = 0;
+    std::int32_t FrameNumber = 0;
+    // The picture's planes and line sizes, as the library holds them.
+    std::uint8_t* const* Picture = nullptr;
+    const int* LineSizes = nullptr;
+    std::int32_t PixelFormat = 0;
+    std::int32_t Width = 0;
+    std::int32_t Height = 0;
+    std::int64_t PTS = 0;
+};
+using PFrameHookInfo = TFrameHookInfo*;
+
+using TFrameHook = std::function<void(TCustomFFmpeg& sender, const TFrameHookInfo& frame)>;
 using TTerminateCallback = std::function<void(TCustomFFmpeg& sender)>;
 
 // Bits of the preview flags.
@@ -178,8 +190,6 @@ private:
     void RecordError(const std::string& message);
     void CloseOpenedEncoders();
     void CloseOpenedDecoders();
-    // How many output streams own their codec context and muxer stream.
-    std::size_t OwningOutputStreamCount() const;
 
     bool running_ = false;
     bool terminated_ = false;

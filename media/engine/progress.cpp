@@ -10,6 +10,7 @@
 
 #include "media/engine/custom_ffmpeg.h"
 #include "media/engine/pipeline.h"
+#include "media/options/join.h"
 
 namespace tavrin {
 namespace {
@@ -89,18 +90,11 @@ std::int64_t CurrentOutputSize(const TCustomFFmpeg& task) {
 // The output streams whose progress counts: in a joined task the group of
 // the input being read (the last input for the final report).
 std::pair<std::size_t, std::size_t> CountedStreams(const TCustomFFmpeg& task, int file_index) {
-    const std::size_t count = task.output_streams.size();
-    if (!task.Joined || task.JoinStreamCount <= 0) {
-        return {0, count};
-    }
     std::int64_t group = file_index;
     if (group < 0) {
         group = static_cast<std::int64_t>(task.input_files.size()) - 1;
     }
-    group = std::max<std::int64_t>(group, 0);
-    const std::size_t first = static_cast<std::size_t>(group * task.JoinStreamCount);
-    const std::size_t end = first + static_cast<std::size_t>(task.JoinStreamCount);
-    return {std::min(first, count), std::min(end, count)};
+    return JoinGroupStreams(task, static_cast<std::size_t>(std::max<std::int64_t>(group, 0)));
 }
 
 }  // namespace

@@ -28,15 +28,6 @@ constexpr std::uint32_t kTimecodeTag = MakeTag('t', 'm', 'c', 'd');
 constexpr const char* kCheckLogHint =
     "Please check error log message(reported by REVaduzi) to find out more detail information.";
 
-// How many output streams own a codec context and a muxer stream: in a join
-// only the first group, whose streams every later group shares.
-std::size_t OwningStreamCount(const TCustomFFmpegOpt& task) {
-    if (task.Joined && task.JoinStreamCount > 0) {
-        return std::min(task.output_streams.size(), static_cast<std::size_t>(task.JoinStreamCount));
-    }
-    return task.output_streams.size();
-}
-
 std::size_t OwningFileCount(const TCustomFFmpegOpt& task) {
     return task.Joined ? std::min<std::size_t>(task.output_files.size(), 1)
                        : task.output_files.size();

@@ -66,13 +66,6 @@ void StreamTimes(AVStream* st, int64_t& stream_start, int64_t& start, int64_t& s
 
 }  // namespace
 
-void TCustomDecoder::CodecContextDeleter::operator()(AVCodecContext* ctx) const {
-    // Libraries unloaded under us: the memory cannot be handed back any more.
-    if (ff.avcodec_free_context != nullptr) {
-        ff.avcodec_free_context(&ctx);
-    }
-}
-
 TCustomDecoder::TCustomDecoder() : LibraryUser(DecoderLibs) {}
 
 TCustomDecoder::~TCustomDecoder() {

@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "media/common/ff_handles.h"
 #include "media/options/ff_options.h"
 #include "media/probe/stream_info.h"
 #include "media/runtime/base_component.h"
@@ -120,11 +121,6 @@ private:
 
     // The information text's pieces.
     void AppendStreamLine(std::string& text, int stream_index);
-
-    struct CodecContextDeleter {
-        void operator()(AVCodecContext* ctx) const;
-    };
-    using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextDeleter>;
 
     AVFormatContext* format_context_ = nullptr;
     TFFOptions options_;
