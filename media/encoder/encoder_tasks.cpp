@@ -17,24 +17,6 @@ namespace tavrin {
 
 namespace {
 
-// Initialises an options context for one open and releases it whatever the
-// outcome.
-class ScopedOptionsContext {
-public:
-    explicit ScopedOptionsContext(TCustomFFmpegOpt& task) : task_(task) {
-        InitOptionsContext(task_, ctx_);
-    }
-    ~ScopedOptionsContext() { ReleaseOptionsContext(task_, ctx_); }
-    ScopedOptionsContext(const ScopedOptionsContext&) = delete;
-    ScopedOptionsContext& operator=(const ScopedOptionsContext&) = delete;
-
-    OptionsContext& get() { return ctx_; }
-
-private:
-    TCustomFFmpegOpt& task_;
-    OptionsContext ctx_;
-};
-
 bool EqualIgnoringCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) {
         return false;

@@ -467,4 +467,22 @@ void InitOptionsContext(TCustomFFmpegOpt& task, OptionsContext& ctx);
 // context that was only initialised, and when called twice.
 void ReleaseOptionsContext(TCustomFFmpegOpt& task, OptionsContext& ctx);
 
+// An options context for one open, initialised on construction and released
+// on destruction whatever the outcome.
+class ScopedOptionsContext {
+public:
+    explicit ScopedOptionsContext(TCustomFFmpegOpt& task) : task_(task) {
+        InitOptionsContext(task_, ctx_);
+    }
+    ~ScopedOptionsContext() { ReleaseOptionsContext(task_, ctx_); }
+    ScopedOptionsContext(const ScopedOptionsContext&) = delete;
+    ScopedOptionsContext& operator=(const ScopedOptionsContext&) = delete;
+
+    OptionsContext& get() { return ctx_; }
+
+private:
+    TCustomFFmpegOpt& task_;
+    OptionsContext ctx_;
+};
+
 }  // namespace tavrin

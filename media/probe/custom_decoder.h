@@ -45,7 +45,7 @@ public:
     AVFormatContext* FormatContext() const { return format_context_; }
     // Attaches a context opened elsewhere; the decoder never closes it.
     virtual void SetFormatContext(AVFormatContext* context);
-    bool OwnsContext() const { return owns_context_; }
+    bool OwnsContext() const { return owned_context_ != nullptr; }
 
     void GetFileStreamInfo(TFileStreamInfo& info);
     // Index -1 stands for the first stream of the type.
@@ -122,9 +122,11 @@ private:
     // The information text's pieces.
     void AppendStreamLine(std::string& text, int stream_index);
 
+    // The context in use: the one opened here (owned_context_) or one
+    // attached by SetFormatContext, which the decoder never closes.
     AVFormatContext* format_context_ = nullptr;
+    InputFormatContextPtr owned_context_;
     TFFOptions options_;
-    bool owns_context_ = false;
     std::string format_name_;
     int64_t file_size_ = -1;
     int32_t stream_count_ = -1;
