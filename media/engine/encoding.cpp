@@ -419,11 +419,9 @@ void encode_subtitle(TCustomFFmpegOpt& task, AVFormatContext* muxer, OutputStrea
     }
 }
 
-void drain_encoders(TCustomFFmpegOpt& task) {
-    DrainEncoders(task, false);
-}
+namespace {
 
-void DrainEncoders(TCustomFFmpegOpt& task, bool keep_joined_audio) {
+void DrainActiveEncoders(TCustomFFmpegOpt& task, bool keep_joined_audio) {
     for (std::int64_t i = task.FirstActiveStream; i <= task.LastActiveStream; ++i) {
         if (i < 0 || i >= static_cast<std::int64_t>(task.output_streams.size())) {
             continue;
@@ -485,6 +483,16 @@ void DrainEncoders(TCustomFFmpegOpt& task, bool keep_joined_audio) {
             }
         }
     }
+}
+
+}  // namespace
+
+void drain_encoders(TCustomFFmpegOpt& task) {
+    DrainActiveEncoders(task, false);
+}
+
+void drain_encoders_for_next_input(TCustomFFmpegOpt& task) {
+    DrainActiveEncoders(task, true);
 }
 
 }  // namespace tavrin

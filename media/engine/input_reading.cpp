@@ -454,7 +454,7 @@ void switch_joined_input(TCustomFFmpegOpt& task, int file_index) {
         }
     });
 
-    DrainEncoders(task, true);
+    drain_encoders_for_next_input(task);
     ++task.JoinIndex;
     set_active_streams(task);
     reopen_shared_encoders(task);
