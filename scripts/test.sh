@@ -34,7 +34,7 @@ if ! build/fuzz/option_fuzzer -max_total_time=30 -runs=2000000 -max_len=4096 -ti
 fi
 grep -E '^Done' build/fuzz/option_fuzzer.log || true
 
-echo "== ThreadSanitizer build of the engine's thread tests =="
+echo "== ThreadSanitizer build of the test programs that start threads =="
 scripts/tsan.sh build/tsan
 
 # Last, so that the run closes with ctest's summary of the sanitizer suite.

@@ -27,7 +27,7 @@
 #include "app/core/merge_job.h"
 #include "app/core/settings.h"
 #include "media/encoder/custom_encoder.h"
-#include "media/probe/ve_varazez.h"
+#include "media/probe/decoder_component.h"
 #include "media/runtime/loader.h"
 #include "media/runtime/logger.h"
 #include "media/runtime/main_thread.h"

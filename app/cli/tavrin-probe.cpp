@@ -11,7 +11,7 @@
 
 #include "app/cli/program_version.h"
 #include "app/cli/standard_output.h"
-#include "media/probe/ve_varazez.h"
+#include "media/probe/decoder_component.h"
 
 namespace {
 

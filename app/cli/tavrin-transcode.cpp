@@ -80,33 +80,29 @@ int RunUntilEnded(tavrin::TCustomFFmpeg& task) {
 bool BuildTask(tavrin::TCustomFFmpeg& task, const tavrin::cli::TranscodeArguments& args) {
     tavrin::BuildOptionTable(task);
     for (const tavrin::cli::TranscodeInput& input : args.Inputs) {
-        tavrin::OptionsContext ctx;
-        tavrin::InitOptionsContext(task, ctx);
         task.LastError.clear();
         int result = -1;
         try {
-            result = tavrin::OpenInputFile(task, ctx, input.Options, input.FileName, "");
+            tavrin::ScopedOptionsContext ctx(task);
+            result = tavrin::OpenInputFile(task, ctx.get(), input.Options, input.FileName, "");
         } catch (const std::exception& error) {
             task.LastError = error.what();
         }
-        tavrin::ReleaseOptionsContext(task, ctx);
         if (result < 0) {
             std::fprintf(stderr, "tavrin-transcode: cannot open input \"%s\": %s\n",
                          input.FileName.c_str(), task.LastError.c_str());
             return false;
         }
     }
-    tavrin::OptionsContext ctx;
-    tavrin::InitOptionsContext(task, ctx);
     task.LastError.clear();
     int result = -1;
     try {
-        result = tavrin::OpenOutputFile(task, ctx, args.OutputOptions, args.Join,
+        tavrin::ScopedOptionsContext ctx(task);
+        result = tavrin::OpenOutputFile(task, ctx.get(), args.OutputOptions, args.Join,
                                         args.OutputFileName, "");
     } catch (const std::exception& error) {
         task.LastError = error.what();
     }
-    tavrin::ReleaseOptionsContext(task, ctx);
     if (result < 0) {
         std::fprintf(stderr, "tavrin-transcode: cannot set up output \"%s\": %s\n",
                      args.OutputFileName.c_str(), task.LastError.c_str());

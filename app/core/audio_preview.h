@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "media/player/custom_player.h"
-#include "media/probe/ve_varazez.h"
+#include "media/probe/decoder_component.h"
 
 namespace tavrin {
 

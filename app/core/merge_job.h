@@ -17,7 +17,7 @@
 #include "app/core/created_file.h"
 #include "app/core/merge_plan.h"
 #include "media/encoder/custom_encoder.h"
-#include "media/probe/ve_varazez.h"
+#include "media/probe/decoder_component.h"
 
 namespace tavrin {
 
@@ -72,6 +72,11 @@ struct TMergePreview {
     std::string OutputFile;
 };
 
+// Threads: the job lives on the main thread and every field is used there;
+// the encoder delivers its progress and termination events there too. Only
+// stop_requested_ is touched elsewhere (any thread, a signal handler). Its
+// destructor detaches the events, and the encoder then drops the notices
+// still on their way, so none reaches a destroyed job.
 class TMergeJob {
 public:
     // Connects the encoder's progress and termination events to the job.

@@ -19,20 +19,21 @@ constexpr std::int32_t kLeastProgressInterval = 100;
 }  // namespace
 
 // Delivers one termination notice on a thread of its own. It holds a copy of
-// the record and of the handler taken when it was created.
+// the record; the handler is the one installed when the notice is delivered,
+// so a handler detached meanwhile (or an encoder being destroyed) receives
+// nothing.
 class TNoticeThread {
 public:
-    static void Create(TCustomEncoder& encoder, TTerminateEvent handler, TTerminateInfo info,
-                       bool wait_for_previous, bool main_thread) {
+    static void Create(TCustomEncoder& encoder, TTerminateInfo info, bool wait_for_previous,
+                       bool main_thread) {
         std::uint64_t ticket = 0;
         {
             const std::lock_guard<std::mutex> guard(encoder.notice_mutex_);
             ticket = encoder.next_ticket_++;
             ++encoder.notice_threads_;
         }
-        auto body = [&encoder, handler = std::move(handler), info = std::move(info), ticket,
-                     wait_for_previous, main_thread] {
-            Deliver(encoder, handler, info, ticket, wait_for_previous, main_thread);
+        auto body = [&encoder, info = std::move(info), ticket, wait_for_previous, main_thread] {
+            Deliver(encoder, info, ticket, wait_for_previous, main_thread);
         };
         try {
             std::thread(body).detach();
@@ -43,9 +44,8 @@ public:
     }
 
 private:
-    static void Deliver(TCustomEncoder& encoder, const TTerminateEvent& handler,
-                        const TTerminateInfo& info, std::uint64_t ticket, bool wait_for_previous,
-                        bool main_thread) {
+    static void Deliver(TCustomEncoder& encoder, const TTerminateInfo& info, std::uint64_t ticket,
+                        bool wait_for_previous, bool main_thread) {
         if (wait_for_previous) {
             while (!encoder.notice_delivered_) {
                 std::this_thread::sleep_for(kNoticePoll);
@@ -57,10 +57,17 @@ private:
             encoder.notice_changed_.wait(
                 lock, [&encoder, ticket] { return encoder.delivered_tickets_ == ticket; });
         }
-        if (handler && !encoder.destroying_) {
+        if (!encoder.destroying_) {
             try {
                 TTerminateInfo copy = info;
-                const auto call = [&] { handler(&encoder, copy); };
+                // Checked again where the handler runs: the main thread may
+                // have detached it, or begun destroying the encoder, while
+                // this call waited in its queue.
+                const auto call = [&] {
+                    if (!encoder.destroying_) {
+                        encoder.OnTerminate.Invoke(&encoder, copy);
+                    }
+                };
                 if (!main_thread || !TryRunInMainThread(call)) {
                     call();
                 }
@@ -179,7 +186,7 @@ void TCustomEncoder::RaiseEvent(const std::function<void()>& call) const {
 // --- Termination -------------------------------------------------------------
 
 void TCustomEncoder::SendNotice(const TTerminateInfo& info, bool wait_for_previous) {
-    TNoticeThread::Create(*this, OnTerminate, info, wait_for_previous, TriggerEventInMainThread);
+    TNoticeThread::Create(*this, info, wait_for_previous, TriggerEventInMainThread);
 }
 
 void TCustomEncoder::DoTerminate(TCustomFFmpeg* task) {
@@ -198,7 +205,7 @@ void TCustomEncoder::DoTerminate(TCustomFFmpeg* task) {
             notice_delivered_ = false;
             SendNotice(terminate_info_, false);
         } else {
-            OnTerminate(this, terminate_info_);
+            OnTerminate.Invoke(this, terminate_info_);
         }
     }
     ++finished_count_;
@@ -212,21 +219,28 @@ void TCustomEncoder::DoTerminate(TCustomFFmpeg* task) {
 }
 
 void TCustomEncoder::EndRun() {
-    if (OnTerminate && !destroying_) {
+    const bool notify = OnTerminate && !destroying_;
+    TTerminateInfo info;
+    if (notify) {
         terminate_info_.TaskIndex = -1;
         terminate_info_.Finished = true;
         terminate_info_.Exception = false;
         terminate_info_.ExceptionMsg.clear();
-        if (threaded_run_ || !working_) {
-            SendNotice(terminate_info_, true);
-        } else {
-            all_done_ = true;
-            OnTerminate(this, terminate_info_);
-        }
+        info = terminate_info_;
     }
-    // Set last: a caller that sees it may clear the tasks at once, and this
-    // thread touches neither the list nor the record after it.
+    const bool by_notice = threaded_run_ || !working_;
+    // Set before the notice leaves, so that its handler sees it. A caller
+    // that sees it may clear the tasks at once: from here on only the
+    // encoder's own fields are used, never the list.
     all_done_ = true;
+    if (!notify) {
+        return;
+    }
+    if (by_notice) {
+        SendNotice(info, true);
+    } else {
+        OnTerminate.Invoke(this, info);
+    }
 }
 
 // --- Progress, preview and before-find-stream-info ---------------------------
@@ -248,10 +262,7 @@ void TCustomEncoder::DoProgress(TCustomFFmpeg& task, std::int32_t file_index, st
     progress_info_.CurrentSize = current_size;
     progress_info_.CurrentDuration = current_duration;
     progress_info_.TotalDuration = total_duration;
-    const TProgressEvent handler = OnProgress;
-    if (handler) {
-        RaiseEvent([&] { handler(this, &progress_info_); });
-    }
+    RaiseEvent([this] { OnProgress.Invoke(this, &progress_info_); });
 }
 
 void TCustomEncoder::DoPreviewBitmap(TFFmpeg& task, TBitmap& bitmap, std::int32_t frame_number,
@@ -264,10 +275,7 @@ void TCustomEncoder::DoPreviewBitmap(TFFmpeg& task, TBitmap& bitmap, std::int32_
     preview_info_.Bitmap = &bitmap;
     preview_info_.FrameNumber = frame_number;
     preview_info_.PTS = pts;
-    const TPreviewBitmapEvent handler = OnPreviewBitmap;
-    if (handler) {
-        RaiseEvent([&] { handler(this, &preview_info_); });
-    }
+    RaiseEvent([this] { OnPreviewBitmap.Invoke(this, &preview_info_); });
 }
 
 void TCustomEncoder::DoBeforeFindStreamInfo(TCustomFFmpegOpt& task,
@@ -276,19 +284,17 @@ void TCustomEncoder::DoBeforeFindStreamInfo(TCustomFFmpegOpt& task,
         return;
     }
     const std::lock_guard<std::mutex> guard(before_find_lock_);
-    const TEncoderBeforeFindStreamInfoEvent handler = OnBeforeFindStreamInfo;
     auto* sender = dynamic_cast<TFFmpeg*>(&task);
-    if (handler) {
-        RaiseEvent([&] { handler(sender, format_context); });
-    }
+    RaiseEvent(
+        [this, sender, format_context] { OnBeforeFindStreamInfo.Invoke(sender, format_context); });
 }
 
 // --- Hooks: always on the task's thread ---------------------------------------
 
 namespace {
 
-void RunPictureHook(TCustomEncoder& encoder, const THookEvent& handler, std::mutex& lock,
-                    THookInfo& record, std::int32_t task_index, TBitmap& bitmap,
+void RunPictureHook(TCustomEncoder& encoder, const TEventHandler<THookEvent>& handler,
+                    std::mutex& lock, THookInfo& record, std::int32_t task_index, TBitmap& bitmap,
                     std::int32_t frame_number, std::int64_t pts, bool& update, bool& stop_hook) {
     if (!handler) {
         return;
@@ -300,28 +306,21 @@ void RunPictureHook(TCustomEncoder& encoder, const THookEvent& handler, std::mut
     record.PTS = pts;
     record.Update = update;
     record.StopHook = stop_hook;
-    handler(&encoder, &record);
+    handler.Invoke(&encoder, &record);
     update = record.Update;
     stop_hook = record.StopHook;
 }
 
-void RunFrameHook(TCustomEncoder& encoder, const TFrameHookEvent& handler, std::mutex& lock,
-                  TFrameHookInfo& record, std::int32_t task_index, std::uint8_t* const planes[8],
-                  const int line_sizes[8], std::int32_t pixel_format, std::int32_t frame_number,
-                  std::int32_t width, std::int32_t height, std::int64_t pts) {
+void RunFrameHook(TCustomEncoder& encoder, const TEventHandler<TFrameHookEvent>& handler,
+                  std::mutex& lock, TFrameHookInfo& record, std::int32_t task_index,
+                  const TFrameHookInfo& frame) {
     if (!handler) {
         return;
     }
     const std::lock_guard<std::mutex> guard(lock);
+    record = frame;
     record.TaskIndex = task_index;
-    record.FrameNumber = frame_number;
-    record.Picture = planes;
-    record.LineSizes = line_sizes;
-    record.PixelFormat = pixel_format;
-    record.Width = width;
-    record.Height = height;
-    record.PTS = pts;
-    handler(&encoder, &record);
+    handler.Invoke(&encoder, &record);
 }
 
 }  // namespace
@@ -338,20 +337,14 @@ void TCustomEncoder::DoVideoOutputHook(TFFmpeg& task, TBitmap& bitmap, std::int3
                    frame_number, pts, update, stop_hook);
 }
 
-void TCustomEncoder::DoFrameInputHook(TFFmpeg& task, std::uint8_t* const planes[8],
-                                      const int line_sizes[8], std::int32_t pixel_format,
-                                      std::int32_t frame_number, std::int32_t width,
-                                      std::int32_t height, std::int64_t pts) {
+void TCustomEncoder::DoFrameInputHook(TFFmpeg& task, const TFrameHookInfo& frame) {
     RunFrameHook(*this, OnFrameInputHook, frame_hook_lock_, frame_hook_info_, IndexOf(&task),
-                 planes, line_sizes, pixel_format, frame_number, width, height, pts);
+                 frame);
 }
 
-void TCustomEncoder::DoFrameOutputHook(TFFmpeg& task, std::uint8_t* const planes[8],
-                                       const int line_sizes[8], std::int32_t pixel_format,
-                                       std::int32_t frame_number, std::int32_t width,
-                                       std::int32_t height, std::int64_t pts) {
+void TCustomEncoder::DoFrameOutputHook(TFFmpeg& task, const TFrameHookInfo& frame) {
     RunFrameHook(*this, OnFrameOutputHook, frame_hook_lock_, frame_hook_info_, IndexOf(&task),
-                 planes, line_sizes, pixel_format, frame_number, width, height, pts);
+                 frame);
 }
 
 void TCustomEncoder::DoAudioInputHook(TCustomFFmpeg& task, std::uint8_t* samples, std::int64_t pts,
@@ -366,16 +359,15 @@ void TCustomEncoder::DoAudioOutputHook(TCustomFFmpeg& task, std::uint8_t* sample
     RunAudioHook(OnAudioOutputHook, task, samples, pts, size, sample_rate, channels, sample_format);
 }
 
-void TCustomEncoder::RunAudioHook(const TAudioHookEvent& event, TCustomFFmpeg& task,
+void TCustomEncoder::RunAudioHook(const TEventHandler<TAudioHookEvent>& event, TCustomFFmpeg& task,
                                   std::uint8_t* samples, std::int64_t pts, std::int32_t size,
                                   std::int32_t sample_rate, std::int32_t channels,
                                   std::int32_t sample_format) {
-    const TAudioHookEvent handler = event;  // the handler may be replaced meanwhile
-    if (!handler || destroying_) {
+    if (!event || destroying_) {
         return;
     }
     const std::lock_guard<std::mutex> guard(audio_hook_lock_);
-    handler(this, IndexOf(&task), pts, samples, size, sample_rate, channels, sample_format);
+    event.Invoke(this, IndexOf(&task), pts, samples, size, sample_rate, channels, sample_format);
 }
 
 }  // namespace tavrin

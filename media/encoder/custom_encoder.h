@@ -7,6 +7,19 @@
 // and their locks; TZOZovadod adds the task operations and the run control.
 // Every operation is called from one thread (the main thread in the
 // applications); the engine callbacks arrive on the tasks' threads.
+//
+// Threads and the fields they own:
+// - the caller's thread (the main thread): the task list, the properties,
+//   the decoder; the task list changes only while no run is active.
+// - any thread: the event handlers (TEventHandler: assigning one waits for a
+//   delivery under way, and a cleared handler is never called afterwards,
+//   also not by a notice queued before).
+// - task threads, each event family under its own lock: the event record of
+//   that family.
+// - the termination lock (task and caller threads): the run counters and
+//   terminate_info_; the run-state atomics are written under it, or by the
+//   caller before the run's threads exist, and read by anyone.
+// - notice_mutex_: the notice threads' count and delivery tickets.
 #pragma once
 
 #include <atomic>
@@ -18,13 +31,14 @@
 #include <string>
 #include <vector>
 
+#include "media/common/bitmap.h"
 #include "media/encoder/ffmpeg_task.h"
 #include "media/encoder/option_records.h"
 #include "media/engine/progress.h"
 #include "media/engine/task_thread.h"
-#include "media/options/bitmap.h"
-#include "media/probe/ve_varazez.h"
+#include "media/probe/decoder_component.h"
 #include "media/runtime/base_component.h"
+#include "media/runtime/event_handler.h"
 #include "media/runtime/loader.h"
 
 namespace tavrin {
@@ -52,18 +66,7 @@ struct THookInfo {
 };
 using PHookInfo = THookInfo*;
 
-struct TFrameHookInfo {
-    std::int32_t TaskIndex = 0;
-    std::int32_t FrameNumber = 0;
-    // The picture's planes and line sizes, as the library holds them.
-    std::uint8_t* const* Picture = nullptr;
-    const int* LineSizes = nullptr;
-    std::int32_t PixelFormat = 0;
-    std::int32_t Width = 0;
-    std::int32_t Height = 0;
-    std::int64_t PTS = 0;
-};
-using PFrameHookInfo = TFrameHookInfo*;
+// TFrameHookInfo comes with the engine's hook slots (custom_ffmpeg.h).
 
 using TProgressEvent = std::function<void(TCustomEncoder* sender, PProgressInfo info)>;
 using TTerminateEvent = std::function<void(TCustomEncoder* sender, const TTerminateInfo& info)>;
@@ -101,17 +104,17 @@ public:
     // on the main thread; hook events always run on the task's thread.
     bool TriggerEventInMainThread = true;
 
-    // --- Events.
-    TAudioHookEvent OnAudioInputHook;
-    TAudioHookEvent OnAudioOutputHook;
-    TEncoderBeforeFindStreamInfoEvent OnBeforeFindStreamInfo;
-    THookEvent OnVideoInputHook;
-    THookEvent OnVideoOutputHook;
-    TPreviewBitmapEvent OnPreviewBitmap;
-    TProgressEvent OnProgress;
-    TTerminateEvent OnTerminate;
-    TFrameHookEvent OnFrameInputHook;
-    TFrameHookEvent OnFrameOutputHook;
+    // --- Events: assigned and cleared from any thread, at any time.
+    TEventHandler<TAudioHookEvent> OnAudioInputHook;
+    TEventHandler<TAudioHookEvent> OnAudioOutputHook;
+    TEventHandler<TEncoderBeforeFindStreamInfoEvent> OnBeforeFindStreamInfo;
+    TEventHandler<THookEvent> OnVideoInputHook;
+    TEventHandler<THookEvent> OnVideoOutputHook;
+    TEventHandler<TPreviewBitmapEvent> OnPreviewBitmap;
+    TEventHandler<TProgressEvent> OnProgress;
+    TEventHandler<TTerminateEvent> OnTerminate;
+    TEventHandler<TFrameHookEvent> OnFrameInputHook;
+    TEventHandler<TFrameHookEvent> OnFrameOutputHook;
 
     // The encoder's own decoder, for inspecting a file before building a task.
     TVEVarazez& Decoder() { return *decoder_; }
@@ -132,14 +135,9 @@ public:
                                   std::int64_t pts, bool& update, bool& stop_hook);
     virtual void DoVideoOutputHook(TFFmpeg& task, TBitmap& bitmap, std::int32_t frame_number,
                                    std::int64_t pts, bool& update, bool& stop_hook);
-    virtual void DoFrameInputHook(TFFmpeg& task, std::uint8_t* const planes[8],
-                                  const int line_sizes[8], std::int32_t pixel_format,
-                                  std::int32_t frame_number, std::int32_t width,
-                                  std::int32_t height, std::int64_t pts);
-    virtual void DoFrameOutputHook(TFFmpeg& task, std::uint8_t* const planes[8],
-                                   const int line_sizes[8], std::int32_t pixel_format,
-                                   std::int32_t frame_number, std::int32_t width,
-                                   std::int32_t height, std::int64_t pts);
+    // `frame` as the task passed it; the event's record gets the task's index.
+    virtual void DoFrameInputHook(TFFmpeg& task, const TFrameHookInfo& frame);
+    virtual void DoFrameOutputHook(TFFmpeg& task, const TFrameHookInfo& frame);
     virtual void DoPreviewBitmap(TFFmpeg& task, TBitmap& bitmap, std::int32_t frame_number,
                                  std::int64_t pts);
     virtual void DoProgress(TCustomFFmpeg& task, std::int32_t file_index, std::int32_t frame,
@@ -171,7 +169,8 @@ protected:
     std::uint8_t PreviewFlagsValue() const;
     // Starts the task at the next index (caller holds the termination lock).
     void StartNextTask();
-    // Sets AllDone and sends the run's last notice (termination lock held).
+    // Sets AllDone, then sends the run's last notice (termination lock held):
+    // a handler of that notice sees AllDone.
     void EndRun();
     // Runs `call` on the main thread when events go there, else here.
     void RaiseEvent(const std::function<void()>& call) const;
@@ -228,9 +227,9 @@ private:
 
     // Calls `event` under the audio hook lock, unless it is empty or the
     // encoder is being destroyed.
-    void RunAudioHook(const TAudioHookEvent& event, TCustomFFmpeg& task, std::uint8_t* samples,
-                      std::int64_t pts, std::int32_t size, std::int32_t sample_rate,
-                      std::int32_t channels, std::int32_t sample_format);
+    void RunAudioHook(const TEventHandler<TAudioHookEvent>& event, TCustomFFmpeg& task,
+                      std::uint8_t* samples, std::int64_t pts, std::int32_t size,
+                      std::int32_t sample_rate, std::int32_t channels, std::int32_t sample_format);
 };
 
 class TZOZovadod : public TCustomEncoder {

@@ -17,24 +17,6 @@ namespace tavrin {
 
 namespace {
 
-// Initialises an options context for one open and releases it whatever the
-// outcome.
-class ScopedOptionsContext {
-public:
-    explicit ScopedOptionsContext(TCustomFFmpegOpt& task) : task_(task) {
-        InitOptionsContext(task_, ctx_);
-    }
-    ~ScopedOptionsContext() { ReleaseOptionsContext(task_, ctx_); }
-    ScopedOptionsContext(const ScopedOptionsContext&) = delete;
-    ScopedOptionsContext& operator=(const ScopedOptionsContext&) = delete;
-
-    OptionsContext& get() { return ctx_; }
-
-private:
-    TCustomFFmpegOpt& task_;
-    OptionsContext ctx_;
-};
-
 bool EqualIgnoringCase(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) {
         return false;
@@ -213,21 +195,13 @@ std::int32_t TZOZovadod::SetOutput(std::int32_t task_index, const std::string& f
             }
             task.SetHookBitsPixel(options->VideoHookBitsPixel);
             if (options->FrameInputHook) {
-                task.FrameInputHook = [this](TCustomFFmpeg& sender, std::uint8_t* const planes[8],
-                                             const int line_sizes[8], std::int32_t pixel_format,
-                                             std::int32_t frame, std::int32_t width,
-                                             std::int32_t height, std::int64_t pts) {
-                    DoFrameInputHook(static_cast<TFFmpeg&>(sender), planes, line_sizes,
-                                     pixel_format, frame, width, height, pts);
+                task.FrameInputHook = [this](TCustomFFmpeg& sender, const TFrameHookInfo& frame) {
+                    DoFrameInputHook(static_cast<TFFmpeg&>(sender), frame);
                 };
             }
             if (options->FrameOutputHook) {
-                task.FrameOutputHook = [this](TCustomFFmpeg& sender, std::uint8_t* const planes[8],
-                                              const int line_sizes[8], std::int32_t pixel_format,
-                                              std::int32_t frame, std::int32_t width,
-                                              std::int32_t height, std::int64_t pts) {
-                    DoFrameOutputHook(static_cast<TFFmpeg&>(sender), planes, line_sizes,
-                                      pixel_format, frame, width, height, pts);
+                task.FrameOutputHook = [this](TCustomFFmpeg& sender, const TFrameHookInfo& frame) {
+                    DoFrameOutputHook(static_cast<TFFmpeg&>(sender), frame);
                 };
             }
             options_text = options->Options;

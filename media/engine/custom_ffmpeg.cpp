@@ -2,10 +2,10 @@
 
 #include <exception>
 
+#include "media/common/error_text.h"
 #include "media/engine/engine_locks.h"
 #include "media/engine/pipeline.h"
 #include "media/engine/transcode_setup.h"
-#include "media/options/error_text.h"
 #include "media/options/join.h"
 #include "media/runtime/ffmpeg_exception.h"
 #include "media/runtime/loader.h"
@@ -116,13 +116,6 @@ void TCustomFFmpeg::CloseOpenedDecoders() {
     }
 }
 
-std::size_t TCustomFFmpeg::OwningOutputStreamCount() const {
-    if (Joined && JoinStreamCount > 0) {
-        return std::min(output_streams.size(), static_cast<std::size_t>(JoinStreamCount));
-    }
-    return output_streams.size();
-}
-
 void TCustomFFmpeg::run_transcoding() {
     LastError.clear();
     try {
@@ -189,7 +182,7 @@ void TCustomFFmpeg::run_transcoding() {
     }
     report_progress(-1, true, ProgressClockMicroseconds(), timer_start);
 
-    const std::size_t owners = OwningOutputStreamCount();
+    const std::size_t owners = OwningStreamCount(*this);
     for (std::size_t i = 0; i < owners; ++i) {
         OutputStream& ost = *output_streams[i];
         if (ost.needs_encoding != 0 && ost.encoder_closed == 0) {
@@ -212,7 +205,7 @@ void TCustomFFmpeg::run_transcoding() {
 void TCustomFFmpeg::release_stream_resources() {
     CloseOpenedEncoders();
     CloseOpenedDecoders();
-    const std::size_t owners = OwningOutputStreamCount();
+    const std::size_t owners = OwningStreamCount(*this);
     for (std::size_t i = 0; i < owners; ++i) {
         OutputStream& ost = *output_streams[i];
         AVCodecContext* codec = ost.codec_ctx.get();

@@ -5,6 +5,19 @@
 //
 // A task runs once. This class runs it on the caller's thread; the task's
 // own worker thread, pausing and stopping from another thread come on top.
+//
+// Threads and the fields they own:
+// - the controlling thread (the one that builds and starts the task): the
+//   callbacks, hook slots and ProgressInterval, set before Start and only
+//   read while the task runs;
+// - the thread that runs the task (its worker, or the caller in a run
+//   without a thread): the transcoding context, the progress fields and the
+//   outcome (Running .. ErrorMessage), which others read after the
+//   termination notice;
+// - control_: shared with the task's threads, guarded by its own mutex;
+// - the preview flags: guarded by the engine's PreviewLock;
+// - AbortRequested: written by the controlling thread, read by the worker
+//   and by the interrupt checks inside library calls.
 #pragma once
 
 #include <array>
@@ -13,9 +26,9 @@
 #include <memory>
 #include <string>
 
+#include "media/common/bitmap.h"
 #include "media/engine/progress.h"
 #include "media/engine/task_thread.h"
-#include "media/options/bitmap.h"
 #include "media/options/transcode_context.h"
 
 namespace tavrin {
@@ -31,10 +44,22 @@ using TAudioHook = std::function<void(TCustomFFmpeg& sender, std::uint8_t* sampl
 using TVideoHook =
     std::function<void(TCustomFFmpeg& sender, TBitmap& bitmap, std::int32_t frame_number,
                        std::int64_t pts, bool& update, bool& stop_hook)>;
-using TFrameHook = std::function<void(TCustomFFmpeg& sender, std::uint8_t* const planes[8],
-                                      const int line_sizes[8], std::int32_t pixel_format,
-                                      std::int32_t frame_number, std::int32_t width,
-                                      std::int32_t height, std::int64_t pts)>;
+// The picture a frame hook sees. The engine fills everything but TaskIndex,
+// which is the task's index in its owner's list.
+struct TFrameHookInfo {
+    std::int32_t TaskIndex = 0;
+    std::int32_t FrameNumber = 0;
+    // The picture's planes and line sizes, as the library holds them.
+    std::uint8_t* const* Picture = nullptr;
+    const int* LineSizes = nullptr;
+    std::int32_t PixelFormat = 0;
+    std::int32_t Width = 0;
+    std::int32_t Height = 0;
+    std::int64_t PTS = 0;
+};
+using PFrameHookInfo = TFrameHookInfo*;
+
+using TFrameHook = std::function<void(TCustomFFmpeg& sender, const TFrameHookInfo& frame)>;
 using TTerminateCallback = std::function<void(TCustomFFmpeg& sender)>;
 
 // Bits of the preview flags.
@@ -165,8 +190,6 @@ private:
     void RecordError(const std::string& message);
     void CloseOpenedEncoders();
     void CloseOpenedDecoders();
-    // How many output streams own their codec context and muxer stream.
-    std::size_t OwningOutputStreamCount() const;
 
     bool running_ = false;
     bool terminated_ = false;

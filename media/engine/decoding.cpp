@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "media/options/error_text.h"
+#include "media/common/error_text.h"
 #include "media/options/filtergraph_setup.h"
 
 namespace tavrin {

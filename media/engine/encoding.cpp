@@ -6,11 +6,11 @@
 #include <cstdio>
 #include <string>
 
+#include "media/common/error_text.h"
 #include "media/engine/pipeline.h"
 #include "media/engine/progress.h"
 #include "media/engine/transcode_setup.h"
 #include "media/engine/video_stats.h"
-#include "media/options/error_text.h"
 
 namespace tavrin {
 
@@ -425,11 +425,9 @@ void encode_subtitle(TCustomFFmpegOpt& task, AVFormatContext* muxer, OutputStrea
     }
 }
 
-void drain_encoders(TCustomFFmpegOpt& task) {
-    DrainEncoders(task, false);
-}
+namespace {
 
-void DrainEncoders(TCustomFFmpegOpt& task, bool keep_joined_audio) {
+void DrainActiveEncoders(TCustomFFmpegOpt& task, bool keep_joined_audio) {
     for (std::int64_t i = task.FirstActiveStream; i <= task.LastActiveStream; ++i) {
         if (i < 0 || i >= static_cast<std::int64_t>(task.output_streams.size())) {
             continue;
@@ -491,6 +489,16 @@ void DrainEncoders(TCustomFFmpegOpt& task, bool keep_joined_audio) {
             }
         }
     }
+}
+
+}  // namespace
+
+void drain_encoders(TCustomFFmpegOpt& task) {
+    DrainActiveEncoders(task, false);
+}
+
+void drain_encoders_for_next_input(TCustomFFmpegOpt& task) {
+    DrainActiveEncoders(task, true);
 }
 
 }  // namespace tavrin

@@ -2,8 +2,8 @@
 // handing them to the encoders.
 #include <string>
 
+#include "media/common/error_text.h"
 #include "media/engine/pipeline.h"
-#include "media/options/error_text.h"
 
 namespace tavrin {
 

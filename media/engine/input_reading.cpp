@@ -4,9 +4,9 @@
 #include <cstdio>
 #include <string>
 
+#include "media/common/error_text.h"
+#include "media/common/text_helpers.h"
 #include "media/engine/decoding.h"
-#include "media/options/error_text.h"
-#include "media/options/text_helpers.h"
 
 namespace tavrin {
 
@@ -454,7 +454,7 @@ void switch_joined_input(TCustomFFmpegOpt& task, int file_index) {
         }
     });
 
-    DrainEncoders(task, true);
+    drain_encoders_for_next_input(task);
     ++task.JoinIndex;
     set_active_streams(task);
     reopen_shared_encoders(task);

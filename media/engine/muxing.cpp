@@ -5,8 +5,8 @@
 #include <cstdio>
 #include <string>
 
+#include "media/common/error_text.h"
 #include "media/engine/pipeline.h"
-#include "media/options/error_text.h"
 
 namespace tavrin {
 

@@ -1,14 +1,9 @@
 #include "media/engine/pipeline.h"
+#include "media/options/join.h"
 
 #include <cstdio>
 
 namespace tavrin {
-
-void PacketDeleter::operator()(AVPacket* packet) const {
-    if (packet != nullptr && ff.av_packet_free != nullptr) {
-        ff.av_packet_free(&packet);
-    }
-}
 
 std::size_t OutputStreamIndex(const TCustomFFmpegOpt& task, const OutputStream& ost) {
     const OutputFile& file = *task.output_files.at(static_cast<std::size_t>(ost.file_index));
@@ -16,13 +11,10 @@ std::size_t OutputStreamIndex(const TCustomFFmpegOpt& task, const OutputStream& 
 }
 
 OutputStream& StreamOwner(TCustomFFmpegOpt& task, OutputStream& ost) {
-    if (!task.Joined || task.JoinStreamCount <= 0) {
+    if (!task.Joined) {
         return ost;
     }
-    // Group k repeats the streams of the first group in the same order.
-    const std::size_t index =
-        OutputStreamIndex(task, ost) % static_cast<std::size_t>(task.JoinStreamCount);
-    return *task.output_streams.at(index);
+    return JoinOwnerOf(task, OutputStreamIndex(task, ost));
 }
 
 AVCodecContext* EncoderContext(TCustomFFmpegOpt& task, OutputStream& ost) {

@@ -136,9 +136,10 @@ void encode_subtitle(TCustomFFmpegOpt& task, AVFormatContext* muxer, OutputStrea
 // Drains, once each, the encoders of the active output streams.
 void drain_encoders(TCustomFFmpegOpt& task);
 
-// As drain_encoders; with `keep_joined_audio` the fixed-frame-size audio
-// encoders of a joined task are left running (see CarriesAudioAcrossJoin).
-void DrainEncoders(TCustomFFmpegOpt& task, bool keep_joined_audio);
+// As drain_encoders at the switch to a joined task's next input: the
+// fixed-frame-size audio encoders are left running, so that their carried
+// samples continue into the next input (see CarriesAudioAcrossJoin).
+void drain_encoders_for_next_input(TCustomFFmpegOpt& task);
 
 // True for the audio encoders of a joined task that take whole frames only:
 // they run on from one joined input to the next, and the samples that do not

@@ -7,9 +7,11 @@
 #include <cmath>
 #include <cstdarg>
 #include <cstdio>
+#include <vector>
 
 #include "media/engine/custom_ffmpeg.h"
 #include "media/engine/pipeline.h"
+#include "media/options/join.h"
 
 namespace tavrin {
 namespace {
@@ -89,18 +91,145 @@ std::int64_t CurrentOutputSize(const TCustomFFmpeg& task) {
 // The output streams whose progress counts: in a joined task the group of
 // the input being read (the last input for the final report).
 std::pair<std::size_t, std::size_t> CountedStreams(const TCustomFFmpeg& task, int file_index) {
-    const std::size_t count = task.output_streams.size();
-    if (!task.Joined || task.JoinStreamCount <= 0) {
-        return {0, count};
-    }
     std::int64_t group = file_index;
     if (group < 0) {
         group = static_cast<std::int64_t>(task.input_files.size()) - 1;
     }
-    group = std::max<std::int64_t>(group, 0);
-    const std::size_t first = static_cast<std::size_t>(group * task.JoinStreamCount);
-    const std::size_t end = first + static_cast<std::size_t>(task.JoinStreamCount);
-    return {std::min(first, count), std::min(end, count)};
+    return JoinGroupStreams(task, static_cast<std::size_t>(std::max<std::int64_t>(group, 0)));
+}
+
+// What the streams counted by a report say, gathered before anything is
+// formatted: the first video stream that wrote a picture gives the frame
+// count, rate and PSNR; later video streams only their quantiser.
+struct StreamQuality {
+    bool main = false;  // the first counted video stream
+    int file_index = 0;
+    int index = 0;
+    float q = -1;
+    bool has_psnr = false;
+    std::array<double, 3> psnr{};
+    double psnr_all = 0;
+};
+
+struct StreamsSnapshot {
+    std::vector<StreamQuality> qualities;  // in stream order
+    std::int32_t frame = -1;
+    double fps = -1;
+    float q = -1;  // of the last stream looked at
+    std::int64_t reached = kNoTimestamp;
+};
+
+// Gathers the snapshot; counts the main stream's quantiser in the
+// histogram when it is asked for.
+StreamsSnapshot GatherStreams(TCustomFFmpeg& task, int file_index, bool is_last,
+                              std::int64_t cur_time, std::int64_t timer_start) {
+    StreamsSnapshot snapshot;
+    bool video_counted = false;
+    const auto [first, end] = CountedStreams(task, file_index);
+    for (std::size_t i = first; i < end; ++i) {
+        OutputStream& ost = *task.output_streams[i];
+        const AVCodecContext* enc = EncoderContext(task, ost);
+        const bool video =
+            ost.stream != nullptr && ost.stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO;
+        const float q = CodedPictureQuantiser(ost);
+        snapshot.q = q;
+        if (video_counted && video) {
+            snapshot.qualities.push_back({false, ost.file_index, ost.index, q, false, {}, 0});
+        }
+        if (!video_counted && video && ost.join_done == 0) {
+            // A stream that has written nothing yet does not count at all.
+            if (ost.frame_number < 1) {
+                continue;
+            }
+            video_counted = true;
+            snapshot.frame = ost.frame_number;
+            const double seconds = static_cast<double>(cur_time - timer_start) / 1000000.0;
+            snapshot.fps = seconds > 1 ? snapshot.frame / seconds : 0;
+            StreamQuality quality{true, ost.file_index, ost.index, q, false, {}, 0};
+            if (task.qp_histogram != 0) {
+                const long j = std::lrint(q);
+                if (j >= 0 && j < static_cast<long>(task.QpHistogram.size())) {
+                    ++task.QpHistogram[static_cast<std::size_t>(j)];
+                }
+            }
+            if (enc != nullptr && (enc->flags & AV_CODEC_FLAG_PSNR) != 0 &&
+                (ost.coded_picture.present || is_last)) {
+                double error_sum = 0;
+                double scale_sum = 0;
+                for (std::size_t j = 0; j < 3; ++j) {
+                    const double error = static_cast<double>(
+                        is_last ? ost.coded_picture.error_sum[j] : ost.coded_picture.error[j]);
+                    double scale = static_cast<double>(enc->width) * enc->height * 255.0 * 255.0;
+                    if (is_last) {
+                        scale *= snapshot.frame;
+                    }
+                    if (j > 0) {
+                        scale /= 4;
+                    }
+                    error_sum += error;
+                    scale_sum += scale;
+                    quality.psnr[j] = Psnr(error / scale);
+                }
+                quality.has_psnr = true;
+                quality.psnr_all = Psnr(error_sum / scale_sum);
+            }
+            snapshot.qualities.push_back(quality);
+        }
+        // The time the muxer reached on this stream (shared by every joined
+        // group, so it never goes back at a switch).
+        if (!is_last && ost.finished != 0) {
+            continue;
+        }
+        const OutputStream& owner = StreamOwner(task, ost);
+        if (owner.mux_end_pts == kNoTimestamp || owner.stream == nullptr) {
+            continue;
+        }
+        snapshot.reached =
+            std::max(snapshot.reached,
+                     ff.av_rescale_q(owner.mux_end_pts, owner.stream->time_base, kMicroseconds));
+    }
+    return snapshot;
+}
+
+// The streams' part of the status line and of the -progress text.
+void FormatStreams(const StreamsSnapshot& snapshot, bool is_last, bool show_histogram,
+                   const std::array<std::int32_t, 52>& histogram, StatusLine& line,
+                   std::string& text) {
+    static constexpr char kPlanes[] = {'Y', 'U', 'V'};
+    static constexpr char kLowerPlanes[] = {'y', 'u', 'v'};
+    for (const StreamQuality& quality : snapshot.qualities) {
+        const double q = static_cast<double>(quality.q);
+        if (!quality.main) {
+            line.Append("q=%2.1f ", q);
+            AppendFormat(text, "stream_%d_%d_q=%.1f\n", quality.file_index, quality.index, q);
+            continue;
+        }
+        const double fps = snapshot.fps;
+        line.Append("frame=%5d fps=%3.*f q=%3.1f ", snapshot.frame, fps < 9.95 ? 1 : 0, fps, q);
+        AppendFormat(text, "frame=%d\n", snapshot.frame);
+        AppendFormat(text, "fps=%.1f\n", fps);
+        AppendFormat(text, "stream_%d_%d_q=%.1f\n", quality.file_index, quality.index, q);
+        if (is_last) {
+            line.Append("L");
+        }
+        if (show_histogram) {
+            for (int k = 0; k < kQpHistogramShown; ++k) {
+                line.Append("%X", static_cast<int>(std::lrint(
+                                      std::log2(histogram[static_cast<std::size_t>(k)] + 1))));
+            }
+        }
+        if (quality.has_psnr) {
+            line.Append("PSNR=");
+            for (std::size_t j = 0; j < 3; ++j) {
+                line.Append("%c:%2.2f ", kPlanes[j], quality.psnr[j]);
+                AppendFormat(text, "stream_%d_%d_psnr_%c=%2.2f\n", quality.file_index,
+                             quality.index, kLowerPlanes[j], quality.psnr[j]);
+            }
+            line.Append("*:%2.2f ", quality.psnr_all);
+            AppendFormat(text, "stream_%d_%d_psnr_all=%2.2f\n", quality.file_index, quality.index,
+                         quality.psnr_all);
+        }
+    }
 }
 
 }  // namespace
@@ -171,96 +300,17 @@ void TCustomFFmpeg::report_progress(int file_index, bool is_last, std::int64_t c
         LastReportTime = cur_time;
     }
 
-    std::int64_t reached = kNoTimestamp;
-    std::int32_t frame = -1;
-    double fps = -1;
-    float q = -1;
-    bool video_counted = false;
+    const StreamsSnapshot streams =
+        GatherStreams(*this, file_index, is_last, cur_time, timer_start);
+    const std::int32_t frame = streams.frame;
+    const double fps = streams.fps;
+    const float q = streams.q;
+    const std::int64_t reached = streams.reached;
     StatusLine line;
     std::string text;
+    FormatStreams(streams, is_last, qp_histogram != 0, QpHistogram, line, text);
 
     const std::int64_t total_size = CurrentOutputSize(*this);
-
-    const auto [first, end] = CountedStreams(*this, file_index);
-    for (std::size_t i = first; i < end; ++i) {
-        OutputStream& ost = *output_streams[i];
-        const AVCodecContext* enc = EncoderContext(*this, ost);
-        const bool video =
-            ost.stream != nullptr && ost.stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO;
-        q = CodedPictureQuantiser(ost);
-        if (video_counted && video) {
-            line.Append("q=%2.1f ", static_cast<double>(q));
-            AppendFormat(text, "stream_%d_%d_q=%.1f\n", ost.file_index, ost.index,
-                         static_cast<double>(q));
-        }
-        if (!video_counted && video && ost.join_done == 0) {
-            // A stream that has written nothing yet does not count at all.
-            if (ost.frame_number < 1) {
-                continue;
-            }
-            video_counted = true;
-            frame = ost.frame_number;
-            const double seconds = static_cast<double>(cur_time - timer_start) / 1000000.0;
-            fps = seconds > 1 ? frame / seconds : 0;
-            line.Append("frame=%5d fps=%3.*f q=%3.1f ", frame, fps < 9.95 ? 1 : 0, fps,
-                        static_cast<double>(q));
-            AppendFormat(text, "frame=%d\n", frame);
-            AppendFormat(text, "fps=%.1f\n", fps);
-            AppendFormat(text, "stream_%d_%d_q=%.1f\n", ost.file_index, ost.index,
-                         static_cast<double>(q));
-            if (is_last) {
-                line.Append("L");
-            }
-            if (qp_histogram != 0) {
-                const long j = std::lrint(q);
-                if (j >= 0 && j < static_cast<long>(QpHistogram.size())) {
-                    ++QpHistogram[static_cast<std::size_t>(j)];
-                }
-                for (int k = 0; k < kQpHistogramShown; ++k) {
-                    line.Append("%X", static_cast<int>(std::lrint(std::log2(
-                                          QpHistogram[static_cast<std::size_t>(k)] + 1))));
-                }
-            }
-            if (enc != nullptr && (enc->flags & AV_CODEC_FLAG_PSNR) != 0 &&
-                (ost.coded_picture.present || is_last)) {
-                static constexpr char kPlanes[] = {'Y', 'U', 'V'};
-                static constexpr char kLowerPlanes[] = {'y', 'u', 'v'};
-                double error_sum = 0;
-                double scale_sum = 0;
-                line.Append("PSNR=");
-                for (std::size_t j = 0; j < 3; ++j) {
-                    const double error = static_cast<double>(
-                        is_last ? ost.coded_picture.error_sum[j] : ost.coded_picture.error[j]);
-                    double scale = static_cast<double>(enc->width) * enc->height * 255.0 * 255.0;
-                    if (is_last) {
-                        scale *= frame;
-                    }
-                    if (j > 0) {
-                        scale /= 4;
-                    }
-                    error_sum += error;
-                    scale_sum += scale;
-                    line.Append("%c:%2.2f ", kPlanes[j], Psnr(error / scale));
-                    AppendFormat(text, "stream_%d_%d_psnr_%c=%2.2f\n", ost.file_index, ost.index,
-                                 kLowerPlanes[j], Psnr(error / scale));
-                }
-                line.Append("*:%2.2f ", Psnr(error_sum / scale_sum));
-                AppendFormat(text, "stream_%d_%d_psnr_all=%2.2f\n", ost.file_index, ost.index,
-                             Psnr(error_sum / scale_sum));
-            }
-        }
-        // The time the muxer reached on this stream (shared by every joined
-        // group, so it never goes back at a switch).
-        if (!is_last && ost.finished != 0) {
-            continue;
-        }
-        const OutputStream& owner = StreamOwner(*this, ost);
-        if (owner.mux_end_pts == kNoTimestamp || owner.stream == nullptr) {
-            continue;
-        }
-        reached = std::max(
-            reached, ff.av_rescale_q(owner.mux_end_pts, owner.stream->time_base, kMicroseconds));
-    }
 
     // While no stream has a time (none written yet, or all finished before
     // the final report) the time reached stays where it was.

@@ -4,6 +4,7 @@
 
 #include "media/engine/custom_ffmpeg.h"
 #include "media/engine/pipeline.h"
+#include "media/options/join.h"
 #include "media/options/output_file.h"
 #include "media/runtime/media_file_name.h"
 
@@ -28,7 +29,7 @@ void TCustomFFmpeg::free_context() {
     subtitle_out.shrink_to_fit();
 
     // The codec contexts belong to the first group of a join.
-    const std::size_t owners = OwningOutputStreamCount();
+    const std::size_t owners = OwningStreamCount(*this);
     for (std::size_t i = 0; i < owners; ++i) {
         OutputStream& ost = *output_streams[i];
         if (ost.encoder_opened == 0) {

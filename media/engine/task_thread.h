@@ -7,6 +7,11 @@
 // Both thread classes free themselves when their work ends. They keep the
 // task's control block alive until they have signalled their end, so a task
 // may be destroyed as soon as a wait on its events has returned.
+//
+// Threads and fields: a TTaskControl is shared by the controlling thread,
+// the worker and the notice thread, and every field of it is guarded by its
+// mutex (the events guard themselves). A TConvertThread's fields are set
+// before its thread exists and only read afterwards.
 #pragma once
 
 #include <chrono>

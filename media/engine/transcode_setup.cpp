@@ -8,13 +8,13 @@
 #include <limits>
 #include <vector>
 
+#include "media/common/error_text.h"
+#include "media/common/text_helpers.h"
 #include "media/engine/custom_ffmpeg.h"
 #include "media/engine/engine_locks.h"
-#include "media/options/error_text.h"
 #include "media/options/filtergraph_setup.h"
 #include "media/options/input_file.h"
 #include "media/options/join.h"
-#include "media/options/text_helpers.h"
 #include "media/options/value_parsers.h"
 #include "media/runtime/ffmpeg_exception.h"
 #include "media/runtime/logger.h"
@@ -27,15 +27,6 @@ constexpr int kNoStreamsFlag = AVFMT_NOSTREAMS;
 constexpr std::uint32_t kTimecodeTag = MakeTag('t', 'm', 'c', 'd');
 constexpr const char* kCheckLogHint =
     "Please check error log message(reported by REVaduzi) to find out more detail information.";
-
-// How many output streams own a codec context and a muxer stream: in a join
-// only the first group, whose streams every later group shares.
-std::size_t OwningStreamCount(const TCustomFFmpegOpt& task) {
-    if (task.Joined && task.JoinStreamCount > 0) {
-        return std::min(task.output_streams.size(), static_cast<std::size_t>(task.JoinStreamCount));
-    }
-    return task.output_streams.size();
-}
 
 std::size_t OwningFileCount(const TCustomFFmpegOpt& task) {
     return task.Joined ? std::min<std::size_t>(task.output_files.size(), 1)

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <utility>
 
-#include "media/options/text_helpers.h"
+#include "media/common/text_helpers.h"
 #include "media/options/value_parsers.h"
 #include "media/runtime/ff_api.h"
 #include "media/runtime/ffmpeg_exception.h"

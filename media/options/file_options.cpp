@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "media/options/error_text.h"
+#include "media/common/error_text.h"
 #include "media/options/ff_options.h"
 #include "media/options/option_table.h"
 #include "media/options/option_tokenizer.h"

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "media/options/error_text.h"
+#include "media/common/error_text.h"
 #include "media/options/ff_options.h"
 #include "media/options/file_options.h"
 #include "media/options/stream_options.h"

@@ -230,11 +230,38 @@ std::int64_t JoinedDuration(const TCustomFFmpegOpt& task) {
     return total == 0 ? -1 : total;
 }
 
+namespace {
+
+// Streams per group in a joined task, 0 when the task is not grouped.
+std::size_t JoinGroupSize(const TCustomFFmpegOpt& task) {
+    return task.Joined && task.JoinStreamCount > 0 ? static_cast<std::size_t>(task.JoinStreamCount)
+                                                   : 0;
+}
+
+}  // namespace
+
 OutputStream& JoinOwnerOf(TCustomFFmpegOpt& task, std::size_t index) {
-    if (task.Joined && task.JoinStreamCount > 0) {
-        index %= static_cast<std::size_t>(task.JoinStreamCount);
+    if (const std::size_t group_size = JoinGroupSize(task); group_size > 0) {
+        index %= group_size;
     }
     return *task.output_streams.at(index);
+}
+
+std::size_t OwningStreamCount(const TCustomFFmpegOpt& task) {
+    const std::size_t group_size = JoinGroupSize(task);
+    return group_size > 0 ? std::min(task.output_streams.size(), group_size)
+                          : task.output_streams.size();
+}
+
+std::pair<std::size_t, std::size_t> JoinGroupStreams(const TCustomFFmpegOpt& task,
+                                                     std::size_t group) {
+    const std::size_t count = task.output_streams.size();
+    const std::size_t group_size = JoinGroupSize(task);
+    if (group_size == 0) {
+        return {0, count};
+    }
+    const std::size_t first = group * group_size;
+    return {std::min(first, count), std::min(first + group_size, count)};
 }
 
 AVFormatContext* OutputContextOf(TCustomFFmpegOpt& task, std::size_t file_index) {

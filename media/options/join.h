@@ -15,7 +15,9 @@
 // OutputContextOf() gives the one the first output file owns.
 #pragma once
 
+#include <cstddef>
 #include <string>
+#include <utility>
 
 #include "media/options/transcode_context.h"
 
@@ -37,6 +39,13 @@ std::int64_t JoinedDuration(const TCustomFFmpegOpt& task);
 // The first-group stream that owns what output stream `index` shares (the
 // stream itself outside a join).
 OutputStream& JoinOwnerOf(TCustomFFmpegOpt& task, std::size_t index);
+// How many output streams own a codec context and a muxer stream: the first
+// group in a join, every stream otherwise.
+std::size_t OwningStreamCount(const TCustomFFmpegOpt& task);
+// The output streams [first, end) of group `group` (every stream outside a
+// join); both ends are clamped to the streams that exist.
+std::pair<std::size_t, std::size_t> JoinGroupStreams(const TCustomFFmpegOpt& task,
+                                                     std::size_t group);
 
 // The format context of output file `file_index` (the first file's for a
 // joined clone).

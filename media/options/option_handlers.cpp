@@ -15,12 +15,12 @@
 #include <optional>
 #include <string>
 
-#include "media/options/error_text.h"
+#include "media/common/error_text.h"
+#include "media/common/text_helpers.h"
 #include "media/options/ff_options.h"
 #include "media/options/file_options.h"
 #include "media/options/handler_support.h"
 #include "media/options/option_table.h"
-#include "media/options/text_helpers.h"
 #include "media/options/value_parsers.h"
 #include "media/runtime/ffmpeg_exception.h"
 #include "media/runtime/media_file_name.h"

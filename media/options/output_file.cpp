@@ -11,7 +11,7 @@
 #include <new>
 #include <vector>
 
-#include "media/options/error_text.h"
+#include "media/common/error_text.h"
 #include "media/options/ff_options.h"
 #include "media/options/file_options.h"
 #include "media/options/filtergraph_setup.h"

@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "media/common/ff_handles.h"
 #include "media/options/option_entry.h"
 #include "media/runtime/ff_api.h"
 #include "media/runtime/logger.h"
@@ -28,89 +29,6 @@ namespace tavrin {
 class TCustomFFmpegOpt;
 struct OptionGroup;
 class TFFOptions;
-
-// ---------------------------------------------------------------------------
-// Owning pointers for the library handles the records keep. Each deleter
-// tolerates an unloaded library (the entry is then null and nothing is
-// called) so that a late cleanup never jumps through a cleared table.
-
-struct FormatInputDeleter {
-    void operator()(AVFormatContext* ctx) const;  // avformat_close_input
-};
-struct FormatOutputDeleter {
-    void operator()(AVFormatContext* ctx) const;  // closes pb, frees the context
-};
-struct CodecContextDeleter {
-    void operator()(AVCodecContext* ctx) const;
-};
-struct FrameDeleter {
-    void operator()(AVFrame* frame) const;
-};
-struct DictionaryDeleter {
-    void operator()(AVDictionary* dict) const;
-};
-struct FilterGraphDeleter {
-    void operator()(AVFilterGraph* graph) const;
-};
-struct FilterInOutDeleter {
-    void operator()(AVFilterInOut* inout) const;
-};
-struct IOContextDeleter {
-    void operator()(AVIOContext* io) const;  // avio_closep
-};
-struct BsfContextDeleter {
-    void operator()(AVBSFContext* bsf) const;
-};
-struct ExprDeleter {
-    void operator()(AVExpr* expr) const;
-};
-struct StdioFileDeleter {
-    void operator()(std::FILE* file) const;
-};
-struct PacketDeleter {
-    void operator()(AVPacket* packet) const;  // av_packet_free; defined by the engine
-};
-
-using InputFormatContextPtr = std::unique_ptr<AVFormatContext, FormatInputDeleter>;
-using OutputFormatContextPtr = std::unique_ptr<AVFormatContext, FormatOutputDeleter>;
-using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextDeleter>;
-using FramePtr = std::unique_ptr<AVFrame, FrameDeleter>;
-using FilterGraphPtr = std::unique_ptr<AVFilterGraph, FilterGraphDeleter>;
-using FilterInOutPtr = std::unique_ptr<AVFilterInOut, FilterInOutDeleter>;
-using IOContextPtr = std::unique_ptr<AVIOContext, IOContextDeleter>;
-using BsfContextPtr = std::unique_ptr<AVBSFContext, BsfContextDeleter>;
-using ExprPtr = std::unique_ptr<AVExpr, ExprDeleter>;
-using StdioFilePtr = std::unique_ptr<std::FILE, StdioFileDeleter>;
-using PacketPtr = std::unique_ptr<AVPacket, PacketDeleter>;
-
-// A dictionary of the libraries that frees itself. The libraries' calls take
-// the address of the raw pointer, which `Address()` hands out.
-class Dictionary {
-public:
-    Dictionary() = default;
-    ~Dictionary() { Reset(); }
-    Dictionary(const Dictionary&) = delete;
-    Dictionary& operator=(const Dictionary&) = delete;
-    Dictionary(Dictionary&& other) noexcept : dict_(other.Release()) {}
-    Dictionary& operator=(Dictionary&& other) noexcept {
-        if (this != &other) {
-            Reset(other.Release());
-        }
-        return *this;
-    }
-
-    AVDictionary* Get() const { return dict_; }
-    AVDictionary** Address() { return &dict_; }
-    AVDictionary* Release() {
-        AVDictionary* dict = dict_;
-        dict_ = nullptr;
-        return dict;
-    }
-    void Reset(AVDictionary* dict = nullptr);
-
-private:
-    AVDictionary* dict_ = nullptr;
-};
 
 // The libraries' marker for a missing time value.
 inline constexpr std::int64_t kNoTimestamp = INT64_MIN;
@@ -548,5 +466,23 @@ void InitOptionsContext(TCustomFFmpegOpt& task, OptionsContext& ctx);
 // Frees everything `ctx` holds and the parser's groups. Harmless on a
 // context that was only initialised, and when called twice.
 void ReleaseOptionsContext(TCustomFFmpegOpt& task, OptionsContext& ctx);
+
+// An options context for one open, initialised on construction and released
+// on destruction whatever the outcome.
+class ScopedOptionsContext {
+public:
+    explicit ScopedOptionsContext(TCustomFFmpegOpt& task) : task_(task) {
+        InitOptionsContext(task_, ctx_);
+    }
+    ~ScopedOptionsContext() { ReleaseOptionsContext(task_, ctx_); }
+    ScopedOptionsContext(const ScopedOptionsContext&) = delete;
+    ScopedOptionsContext& operator=(const ScopedOptionsContext&) = delete;
+
+    OptionsContext& get() { return ctx_; }
+
+private:
+    TCustomFFmpegOpt& task_;
+    OptionsContext ctx_;
+};
 
 }  // namespace tavrin

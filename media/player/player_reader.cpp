@@ -4,7 +4,7 @@
 #include <climits>
 #include <thread>
 
-#include "media/options/error_text.h"
+#include "media/common/error_text.h"
 #include "media/player/custom_player.h"
 #include "media/player/player_audio.h"
 #include "media/player/player_video.h"

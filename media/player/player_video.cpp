@@ -4,7 +4,7 @@
 #include <cmath>
 #include <thread>
 
-#include "media/options/error_text.h"
+#include "media/common/error_text.h"
 #include "media/player/custom_player.h"
 #include "media/runtime/ff_api.h"
 #include "media/runtime/logger.h"

@@ -6,9 +6,9 @@
 #include <filesystem>
 #include <system_error>
 
-#include "media/options/error_text.h"
+#include "media/common/error_text.h"
+#include "media/common/text_helpers.h"
 #include "media/options/stream_options.h"
-#include "media/options/text_helpers.h"
 #include "media/runtime/ff_api.h"
 #include "media/runtime/main_thread.h"
 #include "media/runtime/media_file_name.h"
@@ -65,13 +65,6 @@ void StreamTimes(AVStream* st, int64_t& stream_start, int64_t& start, int64_t& s
 }
 
 }  // namespace
-
-void TCustomDecoder::CodecContextDeleter::operator()(AVCodecContext* ctx) const {
-    // Libraries unloaded under us: the memory cannot be handed back any more.
-    if (ff.avcodec_free_context != nullptr) {
-        ff.avcodec_free_context(&ctx);
-    }
-}
 
 TCustomDecoder::TCustomDecoder() : LibraryUser(DecoderLibs) {}
 
@@ -154,26 +147,26 @@ bool TCustomDecoder::LoadFile(const std::string& file_name, const std::string& f
         }
     }
 
-    format_context_ = ff.avformat_alloc_context();
-    if (format_context_ == nullptr) {
+    AVFormatContext* opened = ff.avformat_alloc_context();
+    if (opened == nullptr) {
         return fail(ErrorText(file_name, AVERROR(ENOMEM)), false);
     }
-    format_context_->interrupt_callback.callback = &TCustomDecoder::InterruptCallback;
-    format_context_->interrupt_callback.opaque = this;
-    owns_context_ = true;
+    opened->interrupt_callback.callback = &TCustomDecoder::InterruptCallback;
+    opened->interrupt_callback.opaque = this;
     MarkActivity();
 
     const std::string media_name = ToMediaFileName(file_name);
-    int ret = ff.avformat_open_input(&format_context_, media_name.c_str(), input_format,
-                                     &options_.format_opts);
+    // On failure the library frees the context itself.
+    int ret =
+        ff.avformat_open_input(&opened, media_name.c_str(), input_format, &options_.format_opts);
     if (ret < 0) {
-        // The library has freed the context already.
-        format_context_ = nullptr;
         if (ret == AVERROR_EXIT && TimedOut()) {
             return fail(file_name + ": connecting/reading timeout", false);
         }
         return fail(ErrorText(file_name, ret), false);
     }
+    owned_context_.reset(opened);
+    format_context_ = opened;
 
     const AVDictionaryEntry* left = nullptr;
     while ((left = ff.av_dict_get(options_.format_opts, "", left, AV_DICT_IGNORE_SUFFIX)) !=
@@ -231,14 +224,10 @@ void TCustomDecoder::RaiseBeforeFindStreamInfo() {
 void TCustomDecoder::CloseFile() {
     format_name_.clear();
     codec_contexts_.clear();
-    if (format_context_ != nullptr) {
-        // With the libraries gone the context can only be forgotten.
-        if (owns_context_ && ff.avformat_close_input != nullptr) {
-            ff.avformat_close_input(&format_context_);
-        }
-        format_context_ = nullptr;
-    }
-    owns_context_ = false;
+    // An attached context is only forgotten; with the libraries gone the
+    // owned one can only be forgotten too (its deleter calls nothing then).
+    format_context_ = nullptr;
+    owned_context_.reset();
     RefreshStreamCounts();
 }
 
@@ -248,7 +237,6 @@ void TCustomDecoder::SetFormatContext(AVFormatContext* context) {
     }
     CheckLibraries();
     CloseFile();
-    owns_context_ = false;
     format_context_ = context;
     RefreshStreamCounts();
 }

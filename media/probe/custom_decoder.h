@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "media/common/ff_handles.h"
 #include "media/options/ff_options.h"
 #include "media/probe/stream_info.h"
 #include "media/runtime/base_component.h"
@@ -44,7 +45,7 @@ public:
     AVFormatContext* FormatContext() const { return format_context_; }
     // Attaches a context opened elsewhere; the decoder never closes it.
     virtual void SetFormatContext(AVFormatContext* context);
-    bool OwnsContext() const { return owns_context_; }
+    bool OwnsContext() const { return owned_context_ != nullptr; }
 
     void GetFileStreamInfo(TFileStreamInfo& info);
     // Index -1 stands for the first stream of the type.
@@ -121,14 +122,11 @@ private:
     // The information text's pieces.
     void AppendStreamLine(std::string& text, int stream_index);
 
-    struct CodecContextDeleter {
-        void operator()(AVCodecContext* ctx) const;
-    };
-    using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextDeleter>;
-
+    // The context in use: the one opened here (owned_context_) or one
+    // attached by SetFormatContext, which the decoder never closes.
     AVFormatContext* format_context_ = nullptr;
+    InputFormatContextPtr owned_context_;
     TFFOptions options_;
-    bool owns_context_ = false;
     std::string format_name_;
     int64_t file_size_ = -1;
     int32_t stream_count_ = -1;

@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "media/options/text_helpers.h"
+#include "media/common/text_helpers.h"
 #include "media/probe/custom_decoder.h"
 #include "media/runtime/ff_api.h"
 #include "media/runtime/media_file_name.h"

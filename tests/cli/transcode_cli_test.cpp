@@ -19,7 +19,7 @@
 
 #include "app/core/merge_plan.h"
 #include "fixtures/media_fixtures.h"
-#include "media/probe/ve_varazez.h"
+#include "media/probe/decoder_component.h"
 #include "media/runtime/loader.h"
 
 namespace tavrin::testing {

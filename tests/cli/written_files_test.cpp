@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "fixtures/media_fixtures.h"
-#include "media/probe/ve_varazez.h"
+#include "media/probe/decoder_component.h"
 
 namespace tavrin::testing {
 namespace {

@@ -85,9 +85,7 @@ TEST_F(TranscodeSetupTest, CopyRefusals) {
                                           bool&, bool&) {};
                 break;
             case 3:
-                task.FrameInputHook = [](TCustomFFmpeg&, std::uint8_t* const*, const int*,
-                                         std::int32_t, std::int32_t, std::int32_t, std::int32_t,
-                                         std::int64_t) {};
+                task.FrameInputHook = [](TCustomFFmpeg&, const TFrameHookInfo&) {};
                 break;
             case 4:
                 task.SetFlags(kPreviewBitmapFlag);

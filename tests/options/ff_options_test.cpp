@@ -7,12 +7,12 @@
 #include <string>
 #include <vector>
 
+#include "fixtures/ff_libs_fixture.h"
 #include "media/options/transcode_context.h"
 #include "media/options/value_parsers.h"
 #include "media/runtime/ff_api.h"
 #include "media/runtime/ffmpeg_exception.h"
 #include "media/runtime/logger.h"
-#include "tests/options/ff_libs_fixture.h"
 
 namespace tavrin {
 namespace {

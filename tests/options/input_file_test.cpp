@@ -17,8 +17,8 @@
 #include <thread>
 #include <vector>
 
-#include "media/options/error_text.h"
-#include "media/options/text_helpers.h"
+#include "media/common/error_text.h"
+#include "media/common/text_helpers.h"
 #include "media/runtime/ffmpeg_exception.h"
 #include "options/input_test_support.h"
 

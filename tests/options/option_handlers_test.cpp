@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "fixtures/media_fixtures.h"
-#include "media/options/error_text.h"
+#include "media/common/error_text.h"
 #include "media/runtime/ffmpeg_exception.h"
 #include "options/task_test_support.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "media/options/error_text.h"
+#include "media/common/error_text.h"
 #include "options/task_test_support.h"
 
 namespace tavrin {

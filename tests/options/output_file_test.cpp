@@ -15,7 +15,7 @@
 
 #include "app/core/merge_plan.h"
 #include "fixtures/media_fixtures.h"
-#include "media/options/error_text.h"
+#include "media/common/error_text.h"
 #include "options/output_test_support.h"
 
 namespace tavrin {

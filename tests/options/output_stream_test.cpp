@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "media/options/text_helpers.h"
+#include "media/common/text_helpers.h"
 #include "media/runtime/ffmpeg_exception.h"
 #include "options/task_test_support.h"
 

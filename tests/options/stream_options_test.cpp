@@ -7,10 +7,10 @@
 #include <memory>
 #include <string>
 
+#include "fixtures/ff_libs_fixture.h"
 #include "fixtures/media_fixtures.h"
 #include "media/runtime/ff_api.h"
 #include "media/runtime/ffmpeg_exception.h"
-#include "tests/options/ff_libs_fixture.h"
 
 namespace tavrin {
 namespace {

@@ -6,8 +6,8 @@
 #include <functional>
 #include <string>
 
+#include "fixtures/ff_libs_fixture.h"
 #include "media/runtime/ffmpeg_exception.h"
-#include "tests/options/ff_libs_fixture.h"
 
 namespace tavrin {
 namespace {

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <fstream>
 
-#include "media/options/text_helpers.h"
+#include "media/common/text_helpers.h"
 #include "probe/probe_test_support.h"
 
 namespace tavrin::testing {

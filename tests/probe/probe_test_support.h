@@ -20,7 +20,7 @@
 #include <vector>
 
 #include "fixtures/media_fixtures.h"
-#include "media/probe/ve_varazez.h"
+#include "media/probe/decoder_component.h"
 #include "media/runtime/logger.h"
 
 namespace tavrin::testing {

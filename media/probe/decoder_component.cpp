@@ -1,9 +1,9 @@
-#include "media/probe/ve_varazez.h"
+#include "media/probe/decoder_component.h"
 
 #include <cinttypes>
 
-#include "media/options/error_text.h"
-#include "media/options/text_helpers.h"
+#include "media/common/error_text.h"
+#include "media/common/text_helpers.h"
 #include "media/runtime/ff_api.h"
 #include "media/runtime/ffmpeg_exception.h"
 #include "media/runtime/string_format.h"
@@ -24,27 +24,6 @@ bool IsStreamOfType(const AVFormatContext* ctx, int index, AVMediaType type) {
 }  // namespace
 
 // With the libraries unloaded under us nothing can be handed back any more.
-void TVEVarazez::CodecContextFree::operator()(AVCodecContext* ctx) const {
-    if (ff.avcodec_free_context != nullptr) {
-        ff.avcodec_free_context(&ctx);
-    }
-}
-void TVEVarazez::PacketFree::operator()(AVPacket* packet) const {
-    if (ff.av_packet_free != nullptr) {
-        ff.av_packet_free(&packet);
-    }
-}
-void TVEVarazez::FrameFree::operator()(AVFrame* frame) const {
-    if (ff.av_frame_free != nullptr) {
-        ff.av_frame_free(&frame);
-    }
-}
-void TVEVarazez::ResamplerFree::operator()(SwrContext* swr) const {
-    if (ff.swr_free != nullptr) {
-        ff.swr_free(&swr);
-    }
-}
-
 TVEVarazez::TVEVarazez() = default;
 
 TVEVarazez::~TVEVarazez() {
@@ -302,7 +281,7 @@ bool TVEVarazez::OpenAudioStream(int stream_index) {
     return true;
 }
 
-TVEVarazez::PacketPtr TVEVarazez::NextPacket(int stream_index, int& error) {
+PacketPtr TVEVarazez::NextPacket(int stream_index, int& error) {
     error = 0;
     std::deque<PacketPtr>& queue =
         stream_index == video_stream_index_ ? video_packets_ : audio_packets_;

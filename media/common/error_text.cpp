@@ -1,4 +1,4 @@
-#include "media/options/error_text.h"
+#include "media/common/error_text.h"
 
 #include <string.h>  // strerrordesc_np
 

@@ -8,7 +8,8 @@
 #include <memory>
 #include <vector>
 
-#include "media/options/format_converter.h"
+#include "media/common/ff_handles.h"
+#include "media/common/format_converter.h"
 #include "media/probe/custom_decoder.h"
 
 namespace tavrin {
@@ -79,22 +80,7 @@ protected:
     void ApplyLoadOptions(TFFOptions& options) override;
 
 private:
-    struct CodecContextFree {
-        void operator()(AVCodecContext* ctx) const;
-    };
-    struct PacketFree {
-        void operator()(AVPacket* packet) const;
-    };
-    struct FrameFree {
-        void operator()(AVFrame* frame) const;
-    };
-    struct ResamplerFree {
-        void operator()(SwrContext* swr) const;
-    };
-    using DecoderPtr = std::unique_ptr<AVCodecContext, CodecContextFree>;
-    using PacketPtr = std::unique_ptr<AVPacket, PacketFree>;
-    using FramePtr = std::unique_ptr<AVFrame, FrameFree>;
-    using ResamplerPtr = std::unique_ptr<SwrContext, ResamplerFree>;
+    using DecoderPtr = CodecContextPtr;
 
     void ResetDecoding();
     void ResetVideoState();

@@ -1,4 +1,4 @@
-#include "media/options/format_converter.h"
+#include "media/common/format_converter.h"
 
 #include <gtest/gtest.h>
 
@@ -7,9 +7,9 @@
 #include <cstdlib>
 #include <memory>
 
+#include "fixtures/ff_libs_fixture.h"
 #include "media/runtime/ff_api.h"
 #include "media/runtime/ffmpeg_exception.h"
-#include "tests/options/ff_libs_fixture.h"
 
 namespace tavrin {
 namespace {

@@ -1,4 +1,4 @@
-#include "media/options/protocol_registration.h"
+#include "media/common/protocol_registration.h"
 
 #include <cstring>
 

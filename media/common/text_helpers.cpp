@@ -1,4 +1,4 @@
-#include "media/options/text_helpers.h"
+#include "media/common/text_helpers.h"
 
 #include <cctype>
 #include <cinttypes>

@@ -1,4 +1,4 @@
-#include "media/options/format_converter.h"
+#include "media/common/format_converter.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -43,18 +43,6 @@ constexpr int kRowAlignment = 4;
 
 TFormatConverter::TFormatConverter() {
     Reset();
-}
-
-void TFormatConverter::BufferDeleter::operator()(uint8_t* buffer) const {
-    if (ff.av_free != nullptr) {
-        ff.av_free(buffer);
-    }
-}
-
-void TFormatConverter::ScalerDeleter::operator()(SwsContext* context) const {
-    if (ff.sws_freeContext != nullptr) {
-        ff.sws_freeContext(context);
-    }
 }
 
 void TFormatConverter::Reset() {

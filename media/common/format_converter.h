@@ -7,7 +7,8 @@
 #include <memory>
 #include <string>
 
-#include "media/options/bitmap.h"
+#include "media/common/bitmap.h"
+#include "media/common/ff_handles.h"
 #include "media/runtime/ff_headers.h"
 
 namespace tavrin {
@@ -55,15 +56,6 @@ public:
     bool HasCurrentPicture() const { return has_current_; }
 
 private:
-    // Both do nothing once the libraries are unloaded.
-    struct BufferDeleter {
-        void operator()(uint8_t* buffer) const;
-    };
-    struct ScalerDeleter {
-        void operator()(SwsContext* context) const;
-    };
-    using ScalerPtr = std::unique_ptr<SwsContext, ScalerDeleter>;
-
     void RequireCurrentPicture(const char* operation) const;
 
     AVPixelFormat pix_fmt_ = AV_PIX_FMT_BGRA;
@@ -73,7 +65,7 @@ private:
     // The picture described by the last PictureToBitmap.
     int width_ = 0;
     int height_ = 0;
-    std::unique_ptr<uint8_t, BufferDeleter> buffer_;  // the conversion buffer
+    LibraryBufferPtr buffer_;  // the conversion buffer
     int buffer_size_ = 0;
     uint8_t* buffer_data_[4] = {};
     int buffer_linesize_[4] = {};

@@ -1,4 +1,4 @@
-#include "media/options/bitmap.h"
+#include "media/common/bitmap.h"
 
 #include <cassert>
 

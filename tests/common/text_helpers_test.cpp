@@ -1,4 +1,4 @@
-#include "media/options/text_helpers.h"
+#include "media/common/text_helpers.h"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -13,10 +13,10 @@
 #include <string>
 #include <vector>
 
+#include "fixtures/ff_libs_fixture.h"
 #include "fixtures/media_fixtures.h"
-#include "media/options/protocol_registration.h"
+#include "media/common/protocol_registration.h"
 #include "media/runtime/ff_api.h"
-#include "tests/options/ff_libs_fixture.h"
 
 namespace tavrin {
 namespace {
