@@ -4,10 +4,6 @@
 
 namespace tavrin {
 
-void PacketFree::operator()(AVPacket* packet) const {
-    ff.av_packet_free(&packet);
-}
-
 int TPacketQueue::Put(AVPacket* packet) {
     PacketPtr copy(ff.av_packet_alloc());
     if (!copy) {

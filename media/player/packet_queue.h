@@ -15,12 +15,9 @@ extern "C" {
 #include <libavcodec/packet.h>
 }
 
-namespace tavrin {
+#include "media/common/ff_handles.h"
 
-struct PacketFree {
-    void operator()(AVPacket* packet) const;
-};
-using PacketPtr = std::unique_ptr<AVPacket, PacketFree>;
+namespace tavrin {
 
 // A packet taken from a queue: the flush marker (no packet), or a packet,
 // which may be empty (no data) to make the decoder drain at the end.

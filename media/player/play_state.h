@@ -22,6 +22,7 @@ extern "C" {
 #include <libswresample/swresample.h>
 }
 
+#include "media/common/ff_handles.h"
 #include "media/player/packet_queue.h"
 
 namespace tavrin {
@@ -42,26 +43,10 @@ inline constexpr int kMinQueuedPackets = 5;
 
 enum TSyncMode : int { syncAudio = 0, syncVideo = 1, syncExternal = 2 };
 
-struct CodecContextFree {
-    void operator()(AVCodecContext* context) const;
-};
-using CodecContextPtr = std::unique_ptr<AVCodecContext, CodecContextFree>;
-struct FrameFree {
-    void operator()(AVFrame* frame) const;
-};
-using FramePtr = std::unique_ptr<AVFrame, FrameFree>;
-struct ResamplerFree {
-    void operator()(SwrContext* resampler) const;
-};
-using ResamplerPtr = std::unique_ptr<SwrContext, ResamplerFree>;
-
 // A filter graph turning decoded pictures into even-sized planar YUV 4:2:0,
 // and what it was built for.
 struct TVideoFilter {
-    struct GraphFree {
-        void operator()(AVFilterGraph* graph) const;
-    };
-    std::unique_ptr<AVFilterGraph, GraphFree> graph;
+    FilterGraphPtr graph;
     AVFilterContext* source = nullptr;
     AVFilterContext* sink = nullptr;
     int width = 0;

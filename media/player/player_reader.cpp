@@ -32,16 +32,6 @@ bool QueueSatisfied(const TPacketQueue& queue, int stream_index) {
 
 }  // namespace
 
-void CodecContextFree::operator()(AVCodecContext* context) const {
-    ff.avcodec_free_context(&context);
-}
-void FrameFree::operator()(AVFrame* frame) const {
-    ff.av_frame_free(&frame);
-}
-void ResamplerFree::operator()(SwrContext* resampler) const {
-    ff.swr_free(&resampler);
-}
-
 double NowSeconds() {
     return ff.av_gettime_relative() / 1000000.0;
 }

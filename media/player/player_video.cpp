@@ -18,10 +18,6 @@ constexpr double kMinSyncThreshold = 0.01;
 
 }  // namespace
 
-void TVideoFilter::GraphFree::operator()(AVFilterGraph* graph) const {
-    ff.avfilter_graph_free(&graph);
-}
-
 double TargetDelay(double delay, double difference, bool video_is_master) {
     if (video_is_master || std::isnan(difference) || std::fabs(difference) >= kNoSyncThreshold) {
         return delay;
