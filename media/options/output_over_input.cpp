@@ -6,19 +6,27 @@
 
 #include "media/runtime/media_file_name.h"
 #include "media/runtime/string_format.h"
+#include "media/runtime/unicode_protocol.h"
 
 namespace tavrin {
 
 namespace {
 
 // The regular file a media-library name stands for; false for anything else
-// (a device, a pipe, a URL, a file that does not exist).
+// (a device, a pipe, a URL, a file that does not exist). A local file is
+// named by its path, "file:" and the path, or, when the locale cannot spell
+// the path, the unicode protocol's prefix and the path.
 bool RegularFileOf(std::string_view media_name, struct stat& info) {
     constexpr std::string_view kFileProtocol = "file:";
+    const std::string_view unicode_prefix = kUnicodeProtocolPrefix;
+    std::string path;
     if (media_name.substr(0, kFileProtocol.size()) == kFileProtocol) {
-        media_name.remove_prefix(kFileProtocol.size());
+        path = media_name.substr(kFileProtocol.size());
+    } else if (media_name.substr(0, unicode_prefix.size()) == unicode_prefix) {
+        path = StripUnicodeProtocolPrefix(media_name);
+    } else {
+        path = media_name;
     }
-    const std::string path(media_name);
     return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
