@@ -13,24 +13,13 @@
 
 #include "app/core/path_text.h"
 #include "app/core/settings.h"
+#include "media/runtime/utf8_cut.h"
 
 namespace tavrin {
 
 namespace {
 
 namespace fs = std::filesystem;
-
-// The text cut to at most `bytes` bytes without splitting a UTF-8 character.
-std::string_view CutToBytes(std::string_view text, std::size_t bytes) {
-    if (text.size() <= bytes) {
-        return text;
-    }
-    std::size_t end = bytes;
-    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) {
-        --end;
-    }
-    return text.substr(0, end);
-}
 
 // Cuts the parts so that together they take at most `budget` bytes: every
 // part longer than a common cap is cut to it, the cap as large as fits, so
@@ -64,7 +53,7 @@ std::vector<std::string_view> FitParts(const std::vector<std::string>& parts, st
     std::vector<std::string_view> fitted;
     fitted.reserve(parts.size());
     for (const std::string& part : parts) {
-        fitted.push_back(CutToBytes(part, cap));
+        fitted.push_back(CutUtf8(part, cap));
     }
     return fitted;
 }
