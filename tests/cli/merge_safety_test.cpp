@@ -86,25 +86,6 @@ private:
     std::map<fs::path, std::string> entries_;
 };
 
-std::string Slurp(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-std::string LastLine(const std::string& text) {
-    std::istringstream in(text);
-    std::string line;
-    std::string last;
-    while (std::getline(in, line)) {
-        if (!line.empty()) {
-            last = line;
-        }
-    }
-    return last;
-}
-
 int StreamCount(const fs::path& file, const std::string& type) {
     const std::string text =
         RunFfprobe("-v error -select_streams " + type + " -show_entries stream=index -of csv=p=0 " +
@@ -158,13 +139,11 @@ protected:
             *out = output;
         }
         if (err != nullptr) {
-            *err = Slurp(err_file);
+            *err = ReadWholeFile(err_file);
         }
         return status;
     }
-    std::string Environment() const {
-        return "HOME=" + Q(dir_.path()) + " XDG_CONFIG_HOME=" + Q(dir_.path() / "config") + " ";
-    }
+    std::string Environment() const { return OwnHomeEnvironment(dir_.path()); }
     // The name the dry run would write.
     std::string DryRunOutput(const std::string& arguments) const {
         std::string out;
@@ -344,8 +323,8 @@ TEST_F(MergeSafetyTest, TwoMergesAtOnceIntoOneFolderBothSucceed) {
                              " 2>&1; echo $? >" + Q(dir_ / "2.status") + ") & wait",
                          &output),
               0);
-    EXPECT_EQ(Slurp(dir_ / "1.status"), "0\n") << Slurp(dir_ / "1.out");
-    EXPECT_EQ(Slurp(dir_ / "2.status"), "0\n") << Slurp(dir_ / "2.out");
+    EXPECT_EQ(ReadWholeFile(dir_ / "1.status"), "0\n") << ReadWholeFile(dir_ / "1.out");
+    EXPECT_EQ(ReadWholeFile(dir_ / "2.status"), "0\n") << ReadWholeFile(dir_ / "2.out");
     const auto entries = FolderEntries(out_);
     ASSERT_EQ(entries.size(), 2u) << ::testing::PrintToString(entries);
     for (const auto& name : entries) {
@@ -556,7 +535,7 @@ TEST_F(MergeSafetyTest, AStopDuringADryRunEndsAsAStop) {
     // The dry run blocks opening the song, which nothing writes; the signal
     // comes once it waits there.
     const auto blocked_on_the_fifo = [](pid_t pid) {
-        return Slurp("/proc/" + std::to_string(pid) + "/wchan") == "wait_for_partner";
+        return ReadWholeFile("/proc/" + std::to_string(pid) + "/wchan") == "wait_for_partner";
     };
     const std::vector<std::string> dry_run = {
         "--dry-run",  "--format", "MP4", "--out", out_.string(), media_->Path("video.mp4").string(),
@@ -565,9 +544,10 @@ TEST_F(MergeSafetyTest, AStopDuringADryRunEndsAsAStop) {
          {std::pair{SIGINT, "exit 130"}, std::pair{SIGTERM, "exit 143"}}) {
         SCOPED_TRACE(signal);
         EXPECT_EQ(EndAfterSignal(dry_run, signal, blocked_on_the_fifo), expected)
-            << Slurp(dir_ / "signalled.err");
-        EXPECT_NE(Slurp(dir_ / "signalled.err").find("tavrin-merge: stopped"), std::string::npos)
-            << Slurp(dir_ / "signalled.err");
+            << ReadWholeFile(dir_ / "signalled.err");
+        EXPECT_NE(ReadWholeFile(dir_ / "signalled.err").find("tavrin-merge: stopped"),
+                  std::string::npos)
+            << ReadWholeFile(dir_ / "signalled.err");
     }
     EXPECT_TRUE(FolderEntries(out_).empty());
 }
@@ -592,8 +572,9 @@ TEST_F(MergeSafetyTest, NoPrivateFolderOutlivesARun) {
                        std::chrono::milliseconds(delay_ms);
             },
             temp);
-        EXPECT_TRUE(end == "exit 130" || end == "killed by 2") << end << "\n"
-                                                               << Slurp(dir_ / "signalled.err");
+        EXPECT_TRUE(end == "exit 130" || end == "killed by 2")
+            << end << "\n"
+            << ReadWholeFile(dir_ / "signalled.err");
         EXPECT_TRUE(FolderEntries(temp).empty()) << ::testing::PrintToString(FolderEntries(temp));
     }
     // A killed run leaves its folder; the next run removes it once it is old
