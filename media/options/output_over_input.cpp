@@ -13,24 +13,25 @@ namespace tavrin {
 namespace {
 
 // The regular file a media-library name stands for; false for anything else
-// (a device, a pipe, a URL, a file that does not exist). A local file is
-// named by its path, "file:" and the path, or, when the locale cannot spell
-// the path, the unicode protocol's prefix and the path.
+// (a device, a pipe, a URL, a file that does not exist).
 bool RegularFileOf(std::string_view media_name, struct stat& info) {
-    constexpr std::string_view kFileProtocol = "file:";
-    const std::string_view unicode_prefix = kUnicodeProtocolPrefix;
-    std::string path;
-    if (media_name.substr(0, kFileProtocol.size()) == kFileProtocol) {
-        path = media_name.substr(kFileProtocol.size());
-    } else if (media_name.substr(0, unicode_prefix.size()) == unicode_prefix) {
-        path = StripUnicodeProtocolPrefix(media_name);
-    } else {
-        path = media_name;
-    }
+    const std::string path = LocalPathOfMediaName(media_name);
     return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
 }  // namespace
+
+std::string LocalPathOfMediaName(std::string_view media_name) {
+    constexpr std::string_view kFileProtocol = "file:";
+    const std::string_view unicode_prefix = kUnicodeProtocolPrefix;
+    if (media_name.substr(0, kFileProtocol.size()) == kFileProtocol) {
+        return std::string(media_name.substr(kFileProtocol.size()));
+    }
+    if (media_name.substr(0, unicode_prefix.size()) == unicode_prefix) {
+        return StripUnicodeProtocolPrefix(media_name);
+    }
+    return std::string(media_name);
+}
 
 std::optional<std::string> OutputOverInputError(const TCustomFFmpegOpt& task,
                                                 const std::string& output_name) {

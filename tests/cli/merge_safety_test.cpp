@@ -234,35 +234,26 @@ TEST_F(MergeSafetyTest, AnOutputThatIsAnInputIsRefusedBeforeAnythingIsWritten) {
     fs::create_symlink(song, dir_ / "song-link.mp3");
     fs::create_hard_link(song, dir_ / "song-hard.mp3");
     fs::create_hard_link(video, dir_ / "video-hard.mp4");
-    // A name the C locale cannot spell goes through the unicode protocol.
-    const fs::path accented = dir_ / "chanson-\xc3\xa9t\xc3\xa9.mp3";
-    fs::copy_file(media_->Path("a.mp3"), accented);
     const struct {
         const char* name;
-        std::string environment;
         std::string arguments;
         fs::path output;
     } cases[] = {
-        {"same name", "", "-i " + Q(song) + " " + Q(song), song},
-        {"another spelling", "", "-i " + Q(song) + " " + Q(dir_.path() / "." / "song.mp3"), song},
-        {"symbolic link", "", "-i " + Q(song) + " " + Q(dir_ / "song-link.mp3"), song},
-        {"hard link", "", "-i " + Q(song) + " " + Q(dir_ / "song-hard.mp3"), song},
-        {"second input, video encoder", "",
+        {"same name", "-i " + Q(song) + " " + Q(song), song},
+        {"another spelling", "-i " + Q(song) + " " + Q(dir_.path() / "." / "song.mp3"), song},
+        {"symbolic link", "-i " + Q(song) + " " + Q(dir_ / "song-link.mp3"), song},
+        {"hard link", "-i " + Q(song) + " " + Q(dir_ / "song-hard.mp3"), song},
+        {"second input, video encoder",
          "-i " + Q(media_->Path("a.mp3")) + " -i " + Q(video) + " -c:v mpeg4 -y " +
              Q(dir_ / "video-hard.mp4"),
          video},
-        {"a name the locale cannot spell", "LC_ALL=C ", "-i " + Q(accented) + " " + Q(accented),
-         accented},
     };
     FileSnapshot before;
     before.AddFolder(dir_.path());
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         std::string log;
-        EXPECT_EQ(
-            RunCommand(c.environment + kTranscode + " -loglevel error " + c.arguments + " 2>&1",
-                       &log),
-            1)
+        EXPECT_EQ(RunCommand(kTranscode + " -loglevel error " + c.arguments + " 2>&1", &log), 1)
             << log;
         EXPECT_NE(log.find("is the same file as input"), std::string::npos) << log;
         EXPECT_NE(log.find(c.output.filename().string()), std::string::npos) << log;
