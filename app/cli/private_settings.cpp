@@ -42,9 +42,9 @@ void RemoveLeftoverFolders(const fs::path& temp) {
         if (age < kLeftoverMinimumAge) {
             continue;
         }
-        const Descriptor folder(
+        const UniqueFd folder(
             ::open(entry.path().c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC));
-        if (folder.get() >= 0 && ::flock(folder.get(), LOCK_EX | LOCK_NB) == 0) {
+        if (folder.Valid() && ::flock(folder.Get(), LOCK_EX | LOCK_NB) == 0) {
             std::error_code ignored;
             fs::remove_all(entry.path(), ignored);
         }
@@ -52,17 +52,6 @@ void RemoveLeftoverFolders(const fs::path& temp) {
 }
 
 }  // namespace
-
-Descriptor::~Descriptor() {
-    if (fd_ >= 0) {
-        ::close(fd_);
-    }
-}
-
-Descriptor& Descriptor::operator=(Descriptor&& other) noexcept {
-    std::swap(fd_, other.fd_);
-    return *this;
-}
 
 PrivateSettings::PrivateSettings() {
     std::error_code error;
@@ -76,8 +65,8 @@ PrivateSettings::PrivateSettings() {
         return;
     }
     folder_ = pattern;
-    lock_ = Descriptor(::open(pattern.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
-    if (lock_.get() < 0 || ::flock(lock_.get(), LOCK_EX) != 0) {
+    lock_ = UniqueFd(::open(pattern.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    if (!lock_.Valid() || ::flock(lock_.Get(), LOCK_EX) != 0) {
         Remove();
     }
 }

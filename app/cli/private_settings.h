@@ -6,21 +6,9 @@
 
 #include <string>
 
+#include "media/runtime/unique_fd.h"
+
 namespace tavrin::cli {
-
-// An open descriptor, closed when it goes.
-class Descriptor {
-public:
-    explicit Descriptor(int fd = -1) : fd_(fd) {}
-    ~Descriptor();
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    Descriptor& operator=(Descriptor&& other) noexcept;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
 
 class PrivateSettings {
 public:
@@ -38,7 +26,7 @@ private:
     void Remove();
 
     std::string folder_;
-    Descriptor lock_;
+    UniqueFd lock_;
 };
 
 }  // namespace tavrin::cli

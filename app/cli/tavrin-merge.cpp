@@ -64,20 +64,20 @@ constexpr char kUsage[] =
     "written. Ctrl-C stops the merge; what was written so far stays a playable\n"
     "file.\n"
     "Exit status: 0 when the merge finished, 1 when it failed, 2 on a usage\n"
-    "error, 130 when it was stopped.\n";
+    "error, 128 + the signal's number when it was stopped (130 for Ctrl-C).\n";
 
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
-constexpr int kExitStopped = 130;
 
 // The running job, for the signal handler; its Stop only stores a flag.
 std::atomic<tavrin::TMergeJob*> g_running_job{nullptr};
-// A stop asked for before the job runs: the program ends without merging,
-// through the destructors that remove its temporary folder.
-std::atomic<bool> g_stop_signalled{false};
+// The signal that asked for a stop, 0 while none did. Whatever the program
+// is doing then, it ends through the destructors that remove its temporary
+// folder, with the stop's exit status.
+std::atomic<int> g_stop_signal{0};
 
-void MergeStopSignal(int /*signal*/) {
-    g_stop_signalled = true;
+void MergeStopSignal(int signal) {
+    g_stop_signal = signal;
     if (tavrin::TMergeJob* job = g_running_job.load()) {
         job->Stop();
     }
@@ -89,6 +89,15 @@ void InstallStopSignals() {
     sigemptyset(&action.sa_mask);
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+}
+
+bool StopSignalled() {
+    return g_stop_signal.load() != 0;
+}
+
+int StoppedExit() {
+    std::fprintf(stderr, "tavrin-merge: stopped\n");
+    return 128 + g_stop_signal.load();
 }
 
 // The progress line on a terminal: percent, output time and size.
@@ -222,7 +231,8 @@ int Run(int argc, char** argv) {
     logger.SetLogLevel(args->Verbose ? tavrin::llVerbose : tavrin::llError);
     logger.SetOnLog(PrintLibraryLine);
     if (args->ListFormats) {
-        return ListFormats();
+        const int status = ListFormats();
+        return StopSignalled() ? StoppedExit() : status;
     }
 
     // What the command line says, else the user's stored choices, else the
@@ -288,6 +298,9 @@ int Run(int argc, char** argv) {
 
     if (args->DryRun) {
         const auto preview = job.Preview(source, error);
+        if (StopSignalled()) {
+            return StoppedExit();
+        }
         if (!preview) {
             std::fprintf(stderr, "tavrin-merge: %s\n", error.c_str());
             return kExitFailed;
@@ -307,10 +320,9 @@ int Run(int argc, char** argv) {
     }
 
     g_running_job = &job;
-    if (g_stop_signalled) {
+    if (StopSignalled()) {
         g_running_job = nullptr;
-        std::fprintf(stderr, "tavrin-merge: stopped\n");
-        return kExitStopped;
+        return StoppedExit();
     }
     const tavrin::TMergeResult result = job.Merge(source);
     g_running_job = nullptr;
@@ -321,13 +333,14 @@ int Run(int argc, char** argv) {
         case tavrin::TMergeOutcome::Finished:
             std::printf("%s\n", result.OutputFile.c_str());
             return 0;
-        case tavrin::TMergeOutcome::Stopped:
-            std::fprintf(stderr, "tavrin-merge: stopped\n");
+        case tavrin::TMergeOutcome::Stopped: {
+            const int status = StoppedExit();
             if (!result.OutputFile.empty() && fs::exists(result.OutputFile)) {
                 std::fprintf(stderr, "tavrin-merge: partial output: %s\n",
                              result.OutputFile.c_str());
             }
-            return kExitStopped;
+            return status;
+        }
         case tavrin::TMergeOutcome::NoLibraries:
             std::fprintf(stderr, "tavrin-merge: %s\n", result.ErrorText.c_str());
             return kExitFailed;
@@ -346,7 +359,13 @@ int Run(int argc, char** argv) {
 
 int main(int argc, char** argv) {
     try {
-        return tavrin::cli::WithStandardOutputFlushed("tavrin-merge", Run(argc, argv));
+        const int status = Run(argc, argv);
+        // A failure after a stop signal, such as an open the signal broke
+        // off, is the stop.
+        return tavrin::cli::WithStandardOutputFlushed(
+            "tavrin-merge", status != 0 && status != 128 + g_stop_signal.load() && StopSignalled()
+                                ? StoppedExit()
+                                : status);
     } catch (const std::exception& error) {
         std::fprintf(stderr, "tavrin-merge: %s\n", error.what());
         return kExitFailed;

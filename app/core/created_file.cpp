@@ -7,26 +7,17 @@
 
 namespace tavrin {
 
-TCreatedFile::TCreatedFile(std::string path) : path_(std::move(path)) {
-    struct stat info {};
-    if (::lstat(path_.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
-        device_ = info.st_dev;
-        inode_ = info.st_ino;
-    } else {
-        // Not a file of ours after all: nothing to remove later.
-        path_.clear();
-    }
-}
+TCreatedFile::TCreatedFile(std::string path, TFileIdentity identity)
+    : path_(std::move(path)), identity_(identity) {}
 
 TCreatedFile::TCreatedFile(TCreatedFile&& other) noexcept
-    : path_(std::exchange(other.path_, {})), device_(other.device_), inode_(other.inode_) {}
+    : path_(std::exchange(other.path_, {})), identity_(other.identity_) {}
 
 TCreatedFile& TCreatedFile::operator=(TCreatedFile&& other) noexcept {
     if (this != &other) {
         Remove();
         path_ = std::exchange(other.path_, {});
-        device_ = other.device_;
-        inode_ = other.inode_;
+        identity_ = other.identity_;
     }
     return *this;
 }
@@ -36,8 +27,8 @@ void TCreatedFile::Remove() {
         return;
     }
     struct stat info {};
-    if (::lstat(path_.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_dev == device_ &&
-        info.st_ino == inode_) {
+    if (::lstat(path_.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+        info.st_dev == identity_.Device && info.st_ino == identity_.Inode) {
         ::unlink(path_.c_str());
     }
     path_.clear();

@@ -9,11 +9,18 @@
 
 namespace tavrin {
 
+// Which file a name referred to when it was created.
+struct TFileIdentity {
+    dev_t Device = 0;
+    ino_t Inode = 0;
+};
+
 class TCreatedFile {
 public:
     TCreatedFile() = default;
-    // Takes charge of a file the caller has just created at `path`.
-    explicit TCreatedFile(std::string path);
+    // Takes charge of the file the caller has just created at `path`, known
+    // by the identity its descriptor had: only that very file is removed.
+    TCreatedFile(std::string path, TFileIdentity identity);
     ~TCreatedFile() { Remove(); }
     TCreatedFile(TCreatedFile&& other) noexcept;
     TCreatedFile& operator=(TCreatedFile&& other) noexcept;
@@ -30,8 +37,7 @@ public:
 
 private:
     std::string path_;
-    dev_t device_ = 0;
-    ino_t inode_ = 0;
+    TFileIdentity identity_;
 };
 
 }  // namespace tavrin

@@ -33,7 +33,8 @@ TSourcedChoice ChooseFormat(std::optional<int> given, std::optional<int> stored)
 TSourcedChoice ChooseFrameSize(std::string_view formatName, std::optional<int> given,
                                std::optional<int> stored);
 
-// "from --format", "from the settings file <ini>", "nothing chose one, the default".
+// "from <option>", "from the settings file <ini>", "no <option> and none stored,
+// the default".
 std::string ChoiceSourceText(TChoiceSource source, std::string_view option,
                              std::string_view iniFileName);
 

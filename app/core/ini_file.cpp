@@ -11,6 +11,8 @@
 #include <system_error>
 #include <vector>
 
+#include "media/runtime/unique_fd.h"
+
 namespace tavrin {
 
 namespace {
@@ -18,34 +20,6 @@ namespace {
 namespace fs = std::filesystem;
 
 constexpr mode_t kNewFileMode = 0644;
-
-// Owns one file descriptor; closing also releases a flock held through it.
-class UniqueFd {
-public:
-    explicit UniqueFd(int descriptor = -1) : descriptor_(descriptor) {}
-    ~UniqueFd() { Reset(); }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-
-    int Get() const { return descriptor_; }
-    bool Valid() const { return descriptor_ >= 0; }
-    // Closes now and reports whether the close succeeded (it can report a
-    // delayed write error).
-    bool Close() {
-        const int descriptor = descriptor_;
-        descriptor_ = -1;
-        return descriptor < 0 || close(descriptor) == 0;
-    }
-
-private:
-    void Reset() {
-        if (descriptor_ >= 0) {
-            close(descriptor_);
-            descriptor_ = -1;
-        }
-    }
-    int descriptor_;
-};
 
 std::string SystemErrorText(int error) {
     return std::error_code(error, std::generic_category()).message();

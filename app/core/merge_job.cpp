@@ -123,6 +123,9 @@ std::string TMergeJob::JoinFailed(const std::string& prefix, const std::string& 
 }
 
 void TMergeJob::EndMerge() {
+    // Cleared when a merge ends, not when one starts, so that a stop asked
+    // for just before a merge is not lost.
+    stop_requested_ = false;
     encoder_.Decoder().CloseFile();
     if (busy_) {
         SetIdle();
@@ -212,7 +215,8 @@ TMergeJob::WaitEnd TMergeJob::WaitForRun() {
 
 // --- The join task -------------------------------------------------------------
 
-std::string TMergeJob::BuildAudioJoinTask(const TMergeSource& source, bool& ok) {
+std::string TMergeJob::BuildAudioJoinTask(const TMergeSource& source,
+                                          const std::string& outputFolder, bool& ok) {
     ok = false;
     join_failure_.clear();
     if (source.AudioFiles.empty()) {
@@ -224,7 +228,7 @@ std::string TMergeJob::BuildAudioJoinTask(const TMergeSource& source, bool& ok) 
     request.VideoFile = source.VideoFile;
     request.FirstVideoStreamIndex = first_video_stream_;
     request.Choices = source.Choices;
-    request.OutputFolder = settings_.OutputDir();
+    request.OutputFolder = outputFolder;
     std::int32_t join_task = -1;
     for (const std::string& path : source.AudioFiles) {
         TInputOptions input;
@@ -285,14 +289,15 @@ std::string TMergeJob::BuildAudioJoinTask(const TMergeSource& source, bool& ok) 
     }
     // Created here, exclusively: a user's file or link of that name, or
     // another merge's temporary file, moves it on to the next free name.
+    TFileIdentity temp_identity;
     const auto temp_path =
         FreeFileName(TempAudioPattern(request.OutputFolder, source.AudioFiles.front()),
-                     TNameUse::Reserve, &errorText);
+                     TNameUse::Reserve, &errorText, &temp_identity);
     if (!temp_path) {
         encoder_.ClearTasks();
         return JoinFailed("***Cannot do convert, error: ", errorText);
     }
-    temp_audio_file_ = TCreatedFile(*temp_path);
+    temp_audio_file_ = TCreatedFile(*temp_path, temp_identity);
     plan_->TempAudioFile = *temp_path;
     plan_->AudioInput = *temp_path;
     TOutputOptions output;
@@ -318,7 +323,6 @@ std::string TMergeJob::BuildAudioJoinTask(const TMergeSource& source, bool& ok) 
 // --- The merge -----------------------------------------------------------------
 
 TMergeResult TMergeJob::Merge(const TMergeSource& source) {
-    stop_requested_ = false;
     plan_.reset();
     suspect_audio_files_.clear();
     outcome_ = TMergeOutcome::NotStarted;
@@ -328,6 +332,9 @@ TMergeResult TMergeJob::Merge(const TMergeSource& source) {
 }
 
 TMergeResult TMergeJob::RunMerge(const TMergeSource& source) {
+    if (stop_requested_) {
+        return End(TMergeOutcome::Stopped, "Stopped");
+    }
     std::string errorText;
     if (!EnsureLibraries(errorText)) {
         return End(TMergeOutcome::NoLibraries, errorText);
@@ -351,10 +358,17 @@ TMergeResult TMergeJob::RunMerge(const TMergeSource& source) {
         return End(TMergeOutcome::Failed, "No video stream");
     }
 
+    // Prepared once, before the join: both of the merge's files go there.
+    const std::string folder =
+        PrepareOutputFolder(settings_, [this](std::string_view title, std::string_view text) {
+            if (callbacks_.Warn) {
+                callbacks_.Warn(std::string(title), std::string(text));
+            }
+        });
     std::string audio_input;
     if (!source.AudioFiles.empty()) {
         bool ok = true;
-        const std::string joined = BuildAudioJoinTask(source, ok);
+        const std::string joined = BuildAudioJoinTask(source, folder, ok);
         if (!ok) {
             return End(TMergeOutcome::Failed, join_failure_);
         }
@@ -373,7 +387,7 @@ TMergeResult TMergeJob::RunMerge(const TMergeSource& source) {
         request.VideoFile = source.VideoFile;
         request.FirstVideoStreamIndex = first_video_stream_;
         request.Choices = source.Choices;
-        request.OutputFolder = settings_.OutputDir();
+        request.OutputFolder = folder;
         plan_ = PlanMerge(request, HasEncoder(), &errorText);
         if (!plan_) {
             return Fail("***Cannot do convert, error: ", errorText);
@@ -396,22 +410,17 @@ TMergeResult TMergeJob::RunMerge(const TMergeSource& source) {
     TOutputOptions output;
     InitOutputOptions(output);
     output.Options = plan_->FinalOptions;
-    const std::string folder =
-        PrepareOutputFolder(settings_, [this](std::string_view title, std::string_view text) {
-            if (callbacks_.Warn) {
-                callbacks_.Warn(std::string(title), std::string(text));
-            }
-        });
     // Created here, exclusively, so that two merges at once never pick the
     // same name; the dry run proposes the same name by the same rule.
+    TFileIdentity output_identity;
     const auto output_path =
         FreeFileName(MergeOutputPattern(folder, source.VideoFile, audio_input, plan_->OutputSuffix),
-                     TNameUse::Reserve, &errorText);
+                     TNameUse::Reserve, &errorText, &output_identity);
     if (!output_path) {
         encoder_.RemoveTask(task);
         return Fail("***Cannot do convert, error: ", errorText);
     }
-    output_file_ = TCreatedFile(*output_path);
+    output_file_ = TCreatedFile(*output_path, output_identity);
     if (encoder_.SetOutput(task, *output_path, &output) < 0) {
         const std::string reason = NamingSuspects(encoder_.LastErrorText());
         encoder_.RemoveTask(task);

@@ -98,9 +98,10 @@ public:
 
     // Sets up and starts the audio join task; returns the temporary file, or
     // "" when no join runs. False in `ok` when the merge must end (the reason
-    // was logged). The temporary file is created by this call, exclusively,
-    // and removed when the merge ends.
-    std::string BuildAudioJoinTask(const TMergeSource& source, bool& ok);
+    // was logged). The temporary file is created by this call in the output
+    // folder, exclusively, and removed when the merge ends.
+    std::string BuildAudioJoinTask(const TMergeSource& source, const std::string& outputFolder,
+                                   bool& ok);
 
     // The plan of a merge with the files' facts read from them; nothing runs
     // and nothing is written. nullopt with the reason in errorText.

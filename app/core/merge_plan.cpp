@@ -166,10 +166,6 @@ std::string TempAudioFileName(std::string_view outputFolder, std::string_view fi
                   FileNameLimit(std::string(outputFolder)));
 }
 
-std::string FinalOutputBaseName(std::string_view videoFile, std::string_view audioInput) {
-    return "merger-" + FileNameWithoutExtension(videoFile) + "-" + ExtractFileName(audioInput);
-}
-
 std::optional<TMergePlan> PlanMerge(const TMergeRequest& request, const EncoderTest& hasEncoder,
                                     std::string* errorText) {
     // The join writes sound only, so its file's audio is stream 0.
@@ -205,7 +201,6 @@ std::optional<TMergePlan> PlanMerge(const TMergeRequest& request, const EncoderT
     } else if (!request.AudioFiles.empty()) {
         plan.AudioInput = request.AudioFiles[0].Path;
     }
-    plan.OutputBaseName = FinalOutputBaseName(request.VideoFile, plan.AudioInput);
     return plan;
 }
 

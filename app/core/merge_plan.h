@@ -65,10 +65,6 @@ std::optional<TJoinOutput> BuildJoinOutputOptions(std::int64_t videoDuration,
 // file system).
 std::string TempAudioFileName(std::string_view outputFolder, std::string_view firstAudioFile);
 
-// "merger-" + video name without extension + "-" + audio input name with its
-// extension (MakeOutputFileName drops that extension again).
-std::string FinalOutputBaseName(std::string_view videoFile, std::string_view audioInput);
-
 // Everything a merge needs to know about its files and the user's choices.
 struct TMergeAudioFile {
     std::string Path;
@@ -95,7 +91,6 @@ struct TMergePlan {
     std::string TempAudioFile;              // the join's output; "" without a join
     std::string AudioInput;                 // audio input of the final task
     std::string FinalOptions;
-    std::string OutputBaseName;
     std::string OutputSuffix;
 };
 

@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <limits.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,24 +13,13 @@
 
 #include "app/core/path_text.h"
 #include "app/core/settings.h"
+#include "media/runtime/utf8_cut.h"
 
 namespace tavrin {
 
 namespace {
 
 namespace fs = std::filesystem;
-
-// The text cut to at most `bytes` bytes without splitting a UTF-8 character.
-std::string_view CutToBytes(std::string_view text, std::size_t bytes) {
-    if (text.size() <= bytes) {
-        return text;
-    }
-    std::size_t end = bytes;
-    while (end > 0 && (static_cast<unsigned char>(text[end]) & 0xC0) == 0x80) {
-        --end;
-    }
-    return text.substr(0, end);
-}
 
 // Cuts the parts so that together they take at most `budget` bytes: every
 // part longer than a common cap is cut to it, the cap as large as fits, so
@@ -63,7 +53,7 @@ std::vector<std::string_view> FitParts(const std::vector<std::string>& parts, st
     std::vector<std::string_view> fitted;
     fitted.reserve(parts.size());
     for (const std::string& part : parts) {
-        fitted.push_back(CutToBytes(part, cap));
+        fitted.push_back(CutUtf8(part, cap));
     }
     return fitted;
 }
@@ -78,11 +68,27 @@ bool NameTaken(const std::string& path) {
 
 enum class Claim { Created, Taken, Failed };
 
-Claim CreateExclusively(const std::string& path, std::string* errorText) {
+// The identity is read from the new descriptor, not the name: a file put in
+// its place right after creation is not taken for ours.
+Claim CreateExclusively(const std::string& path, TFileIdentity* created, std::string* errorText) {
     const int descriptor =
         ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (descriptor >= 0) {
+        struct stat info {};
+        const bool known = ::fstat(descriptor, &info) == 0;
+        const int stat_error = errno;
         ::close(descriptor);
+        if (!known) {
+            ::unlink(path.c_str());
+            if (errorText != nullptr) {
+                *errorText =
+                    "Cannot create " + path + ": " + std::generic_category().message(stat_error);
+            }
+            return Claim::Failed;
+        }
+        if (created != nullptr) {
+            *created = {info.st_dev, info.st_ino};
+        }
         return Claim::Created;
     }
     if (errno == EEXIST) {
@@ -142,7 +148,7 @@ std::size_t FileNameLimit(const std::string& folder) {
 }
 
 std::optional<std::string> FreeFileName(const TFileNamePattern& pattern, TNameUse use,
-                                        std::string* errorText) {
+                                        std::string* errorText, TFileIdentity* created) {
     const std::size_t limit = FileNameLimit(pattern.Folder);
     for (unsigned long long n = 0;; ++n) {
         std::string candidate = NameAt(pattern, n, limit);
@@ -152,7 +158,7 @@ std::optional<std::string> FreeFileName(const TFileNamePattern& pattern, TNameUs
             }
             continue;
         }
-        switch (CreateExclusively(candidate, errorText)) {
+        switch (CreateExclusively(candidate, created, errorText)) {
             case Claim::Created:
                 return candidate;
             case Claim::Failed:
@@ -202,15 +208,6 @@ std::string PrepareOutputFolder(TSettings& settings, const WarningSink& warn) {
         }
     }
     return folder;
-}
-
-std::string MakeOutputFileName(TSettings& settings, std::string_view baseName,
-                               std::string_view suffix, const WarningSink& warn) {
-    TFileNamePattern pattern;
-    pattern.Folder = PrepareOutputFolder(settings, warn);
-    pattern.Parts = {FileNameWithoutExtension(baseName)};
-    pattern.Ending = OutputEnding(suffix);
-    return *FreeFileName(pattern, TNameUse::Propose);
 }
 
 }  // namespace tavrin

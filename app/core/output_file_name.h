@@ -12,6 +12,8 @@
 #include <string_view>
 #include <vector>
 
+#include "app/core/created_file.h"
+
 namespace tavrin {
 
 class TSettings;
@@ -45,9 +47,11 @@ enum class TNameUse {
 // The first free name of the pattern. A name is taken when anything has it,
 // a dangling symbolic link too (writing through it would create its target
 // elsewhere). nullopt (Reserve only) with the reason in errorText when the
-// file cannot be created for another reason than a taken name.
+// file cannot be created for another reason than a taken name. A reserved
+// file's identity goes to `created`.
 std::optional<std::string> FreeFileName(const TFileNamePattern& pattern, TNameUse use,
-                                        std::string* errorText = nullptr);
+                                        std::string* errorText = nullptr,
+                                        TFileIdentity* created = nullptr);
 
 // "merger-" + video name without its extension + "-" + audio input name
 // without its extension + "_(new)" (then "_(new_<n>)") + suffix.
@@ -63,12 +67,5 @@ TFileNamePattern TempAudioPattern(std::string_view folder, std::string_view firs
 // for later merges, and the folder read is still returned (the merge then
 // reports the failure when it opens its output).
 std::string PrepareOutputFolder(TSettings& settings, const WarningSink& warn);
-
-// Full path of a file that does not exist yet in the stored output folder:
-// folder + "/" + the base name's file name without its last extension +
-// "_(new)" + suffix, or "_(new_<n>)" for the first free n = 1, 2, ...
-// The folder is prepared as PrepareOutputFolder does.
-std::string MakeOutputFileName(TSettings& settings, std::string_view baseName,
-                               std::string_view suffix, const WarningSink& warn);
 
 }  // namespace tavrin

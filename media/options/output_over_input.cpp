@@ -6,6 +6,7 @@
 
 #include "media/runtime/media_file_name.h"
 #include "media/runtime/string_format.h"
+#include "media/runtime/unicode_protocol.h"
 
 namespace tavrin {
 
@@ -14,15 +15,23 @@ namespace {
 // The regular file a media-library name stands for; false for anything else
 // (a device, a pipe, a URL, a file that does not exist).
 bool RegularFileOf(std::string_view media_name, struct stat& info) {
-    constexpr std::string_view kFileProtocol = "file:";
-    if (media_name.substr(0, kFileProtocol.size()) == kFileProtocol) {
-        media_name.remove_prefix(kFileProtocol.size());
-    }
-    const std::string path(media_name);
+    const std::string path = LocalPathOfMediaName(media_name);
     return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
 }
 
 }  // namespace
+
+std::string LocalPathOfMediaName(std::string_view media_name) {
+    constexpr std::string_view kFileProtocol = "file:";
+    const std::string_view unicode_prefix = kUnicodeProtocolPrefix;
+    if (media_name.substr(0, kFileProtocol.size()) == kFileProtocol) {
+        return std::string(media_name.substr(kFileProtocol.size()));
+    }
+    if (media_name.substr(0, unicode_prefix.size()) == unicode_prefix) {
+        return StripUnicodeProtocolPrefix(media_name);
+    }
+    return std::string(media_name);
+}
 
 std::optional<std::string> OutputOverInputError(const TCustomFFmpegOpt& task,
                                                 const std::string& output_name) {

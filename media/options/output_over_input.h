@@ -6,10 +6,16 @@
 
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "media/options/transcode_context.h"
 
 namespace tavrin {
+
+// The path of the local file a media-library name stands for: the name
+// itself, or the path after "file:" or after the unicode protocol's prefix
+// (a name the locale cannot spell). Other URLs come back as they are.
+std::string LocalPathOfMediaName(std::string_view media_name);
 
 // The refusal text when the output file (a name as given to OpenOutputFile)
 // is the same file as one of the task's inputs, naming both; nullopt when it

@@ -9,6 +9,8 @@
 #include <cstring>
 #include <utility>
 
+#include "media/runtime/unique_fd.h"
+
 namespace tavrin {
 
 namespace {
@@ -18,19 +20,12 @@ class ReadOnlyFile {
 public:
     explicit ReadOnlyFile(const std::filesystem::path& file)
         : fd_(::open(file.c_str(), O_RDONLY | O_CLOEXEC)) {}
-    ~ReadOnlyFile() {
-        if (fd_ >= 0) {
-            ::close(fd_);
-        }
-    }
-    ReadOnlyFile(const ReadOnlyFile&) = delete;
-    ReadOnlyFile& operator=(const ReadOnlyFile&) = delete;
 
-    bool is_open() const { return fd_ >= 0; }
+    bool is_open() const { return fd_.Valid(); }
 
     std::uint64_t Size() const {
         struct stat info {};
-        return ::fstat(fd_, &info) == 0 && info.st_size > 0
+        return ::fstat(fd_.Get(), &info) == 0 && info.st_size > 0
                    ? static_cast<std::uint64_t>(info.st_size)
                    : 0;
     }
@@ -39,7 +34,7 @@ public:
     bool ReadAt(std::uint64_t offset, void* buffer, std::size_t size) const {
         auto* out = static_cast<char*>(buffer);
         while (size > 0) {
-            const ssize_t got = ::pread(fd_, out, size, static_cast<off_t>(offset));
+            const ssize_t got = ::pread(fd_.Get(), out, size, static_cast<off_t>(offset));
             if (got < 0 && errno == EINTR) {
                 continue;
             }
@@ -54,7 +49,7 @@ public:
     }
 
 private:
-    int fd_;
+    UniqueFd fd_;
 };
 
 // True when [offset, offset + size) lies inside a file of file_size bytes.

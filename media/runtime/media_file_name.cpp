@@ -12,6 +12,7 @@
 #include "media/runtime/ff_api.h"
 #include "media/runtime/ffmpeg_exception.h"
 #include "media/runtime/unicode_protocol.h"
+#include "media/runtime/utf8_cut.h"
 
 namespace tavrin {
 
@@ -97,18 +98,6 @@ std::string SystemCharset() {
     return charset;
 }
 
-// At most limit bytes of a UTF-8 name, not cutting a character in two.
-std::string_view Shortened(std::string_view name, std::size_t limit) {
-    if (name.size() <= limit) {
-        return name;
-    }
-    std::size_t end = limit;
-    while (end > 0 && (static_cast<unsigned char>(name[end]) & 0xC0) == 0x80) {
-        --end;
-    }
-    return name.substr(0, end);
-}
-
 // The UTF-8 name survives the way into the code page and back.
 bool RepresentableIn(const CodePage& code_page, std::string_view name) {
     const auto converted = code_page.FromUtf8(name);
@@ -186,7 +175,7 @@ std::string ToMediaFileName(std::string_view name, const MediaNameRules& rules) 
         result = name;
     }
     if (result.size() > kMaxMediaFileNameLength) {
-        const std::string_view start = Shortened(name, 60);
+        const std::string_view start = CutUtf8(name, 60);
         throw FFmpegException("File name too long for the media libraries (" +
                               std::to_string(result.size()) + " bytes, at most " +
                               std::to_string(kMaxMediaFileNameLength) + "): " + std::string(start) +

@@ -45,23 +45,7 @@ protected:
     // there); the exit status, stdout in `out` and stderr in `err`.
     int Merge(const std::string& arguments, std::string* out = nullptr,
               std::string* err = nullptr) const {
-        const fs::path err_file = dir_.path() / "stderr.txt";
-        std::string output;
-        const int status =
-            RunCommand("HOME=" + ShellQuote(dir_.path().string()) +
-                           " XDG_CONFIG_HOME=" + ShellQuote((dir_.path() / "config").string()) +
-                           " " + kProgram + " " + arguments + " 2>" + ShellQuote(err_file.string()),
-                       &output);
-        if (out != nullptr) {
-            *out = output;
-        }
-        if (err != nullptr) {
-            std::ifstream in(err_file);
-            std::stringstream text;
-            text << in.rdbuf();
-            *err = text.str();
-        }
-        return status;
+        return RunWithOwnHome(dir_.path(), "tavrin-merge", arguments, out, err);
     }
 
     std::string Songs() const {
@@ -75,18 +59,6 @@ protected:
     TempDir dir_;
     fs::path out_;
 };
-
-std::string LastLine(const std::string& text) {
-    std::string line;
-    std::istringstream in(text);
-    std::string last;
-    while (std::getline(in, line)) {
-        if (!line.empty()) {
-            last = line;
-        }
-    }
-    return last;
-}
 
 TEST_F(MergeCliTest, JoinsTheSongsInOrderForEveryFormat) {
     const struct {

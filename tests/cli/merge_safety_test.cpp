@@ -3,14 +3,21 @@
 // own files go, two merges at once, odd audio inputs, very short videos, a
 // full disk, long names, and runs that are killed. Each case checks every
 // input and every other file of the output folder afterwards.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <spawn.h>
 #include <sys/mount.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <sstream>
 #include <string>
@@ -79,25 +86,6 @@ private:
     std::map<fs::path, std::string> entries_;
 };
 
-std::string Slurp(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-std::string LastLine(const std::string& text) {
-    std::istringstream in(text);
-    std::string line;
-    std::string last;
-    while (std::getline(in, line)) {
-        if (!line.empty()) {
-            last = line;
-        }
-    }
-    return last;
-}
-
 int StreamCount(const fs::path& file, const std::string& type) {
     const std::string text =
         RunFfprobe("-v error -select_streams " + type + " -show_entries stream=index -of csv=p=0 " +
@@ -143,21 +131,19 @@ protected:
               const fs::path& folder = {}) const {
         const fs::path err_file = dir_.path() / "merge.err";
         std::string output;
-        const int status = RunCommand(Environment() + kMerge + " --format MP4 --out " +
-                                          Q(folder.empty() ? out_ : folder) + " " + arguments +
-                                          " 2>" + Q(err_file),
-                                      &output);
+        const int status = RunCommand(
+            shell_setup_ + Environment() + kMerge + " --format MP4 --out " +
+                Q(folder.empty() ? out_ : folder) + " " + arguments + " 2>" + Q(err_file),
+            &output);
         if (out != nullptr) {
             *out = output;
         }
         if (err != nullptr) {
-            *err = Slurp(err_file);
+            *err = ReadWholeFile(err_file);
         }
         return status;
     }
-    std::string Environment() const {
-        return "HOME=" + Q(dir_.path()) + " XDG_CONFIG_HOME=" + Q(dir_.path() / "config") + " ";
-    }
+    std::string Environment() const { return OwnHomeEnvironment(dir_.path()); }
     // The name the dry run would write.
     std::string DryRunOutput(const std::string& arguments) const {
         std::string out;
@@ -168,8 +154,73 @@ protected:
                    ? std::string()
                    : out.substr(at + key.size(), out.find('\n', at) - at - key.size());
     }
+    // Runs a command in the background with SIGINT at its default, as a
+    // terminal starts it (a shell's "&" ignores it), sends it the signal
+    // after the delay and returns its exit status.
+    // tavrin-merge started as a terminal starts it, with the stop signals at
+    // their default from the first instruction (a shell's "&" would ignore
+    // SIGINT until the program sets its own handler), sent `signal` once
+    // `ready` holds or gives up; "exit <status>" or "killed by <signal>".
+    std::string EndAfterSignal(const std::vector<std::string>& arguments, int signal,
+                               const std::function<bool(pid_t)>& ready,
+                               const fs::path& temp = {}) const {
+        std::vector<std::string> words = {kMerge};
+        words.insert(words.end(), arguments.begin(), arguments.end());
+        std::vector<std::string> environment = {"HOME=" + dir_.path().string(),
+                                                "XDG_CONFIG_HOME=" + (dir_ / "config").string(),
+                                                "PATH=/usr/bin:/bin"};
+        if (!temp.empty()) {
+            environment.push_back("TMPDIR=" + temp.string());
+        }
+        const auto pointers = [](std::vector<std::string>& texts) {
+            std::vector<char*> list;
+            for (auto& text : texts) {
+                list.push_back(text.data());
+            }
+            list.push_back(nullptr);
+            return list;
+        };
+        auto argv = pointers(words);
+        auto envp = pointers(environment);
+        posix_spawn_file_actions_t files;
+        posix_spawn_file_actions_init(&files);
+        posix_spawn_file_actions_addopen(&files, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+        const std::string err_file = (dir_ / "signalled.err").string();
+        posix_spawn_file_actions_addopen(&files, STDERR_FILENO, err_file.c_str(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawnattr_t attributes;
+        posix_spawnattr_init(&attributes);
+        sigset_t defaults;
+        sigemptyset(&defaults);
+        sigaddset(&defaults, SIGINT);
+        sigaddset(&defaults, SIGTERM);
+        posix_spawnattr_setsigdefault(&attributes, &defaults);
+        sigset_t none;
+        sigemptyset(&none);
+        posix_spawnattr_setsigmask(&attributes, &none);
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+        pid_t pid = 0;
+        const int spawned =
+            posix_spawn(&pid, kMerge.c_str(), &files, &attributes, argv.data(), envp.data());
+        posix_spawn_file_actions_destroy(&files);
+        posix_spawnattr_destroy(&attributes);
+        if (spawned != 0) {
+            ADD_FAILURE() << "cannot start " << kMerge;
+            return {};
+        }
+        for (int i = 0; i < 10000 && !ready(pid); ++i) {
+            ::usleep(1000);
+        }
+        ::kill(pid, signal);
+        int status = 0;
+        ::waitpid(pid, &status, 0);
+        return WIFEXITED(status) ? "exit " + std::to_string(WEXITSTATUS(status))
+                                 : "killed by " + std::to_string(WTERMSIG(status));
+    }
     std::string Songs() const { return Q(media_->Path("a.mp3")) + " " + Q(media_->Path("b.mp3")); }
 
+    // Shell commands run before each merge, such as limits.
+    std::string shell_setup_;
     SafetyMedia* media_ = nullptr;
     TempDir dir_;
     fs::path out_;
@@ -263,8 +314,8 @@ TEST_F(MergeSafetyTest, TwoMergesAtOnceIntoOneFolderBothSucceed) {
                              " 2>&1; echo $? >" + Q(dir_ / "2.status") + ") & wait",
                          &output),
               0);
-    EXPECT_EQ(Slurp(dir_ / "1.status"), "0\n") << Slurp(dir_ / "1.out");
-    EXPECT_EQ(Slurp(dir_ / "2.status"), "0\n") << Slurp(dir_ / "2.out");
+    EXPECT_EQ(ReadWholeFile(dir_ / "1.status"), "0\n") << ReadWholeFile(dir_ / "1.out");
+    EXPECT_EQ(ReadWholeFile(dir_ / "2.status"), "0\n") << ReadWholeFile(dir_ / "2.out");
     const auto entries = FolderEntries(out_);
     ASSERT_EQ(entries.size(), 2u) << ::testing::PrintToString(entries);
     for (const auto& name : entries) {
@@ -285,6 +336,11 @@ TEST_F(MergeSafetyTest, TheAudioInputsFirstSoundStreamIsMerged) {
          Q(media_->Path("cover.mka")) + " " + Q(media_->Path("b.mp3"))},
         {"a video given as the audio", Q(media_->Path("other.mp4"))},
     };
+    FileSnapshot before;
+    for (const char* input : {"video.mp4", "cover.mka", "b.mp3", "other.mp4"}) {
+        before.Add(media_->Path(input));
+    }
+    before.AddFolder(out_);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         std::string out;
@@ -294,6 +350,8 @@ TEST_F(MergeSafetyTest, TheAudioInputsFirstSoundStreamIsMerged) {
         EXPECT_EQ(StreamCount(written, "v"), 1);
         EXPECT_EQ(StreamCount(written, "a"), 1);
         EXPECT_GT(StreamSeconds(written, "a"), 1.9);
+        before.ExpectUnchanged();
+        before.ExpectFolderGained(out_, {written.filename().string()});
         fs::remove(written);
     }
     // A file without any sound ends the merge with the audio error.
@@ -312,17 +370,51 @@ TEST_F(MergeSafetyTest, TheJoinIsCutToTheVideosMilliseconds) {
         SCOPED_TRACE(seconds);
         const fs::path video = MakeMergeVideo(dir_, "short.mp4", seconds);
         const double length = StreamSeconds(video, "v");
+        FileSnapshot before;
+        before.Add(video);
+        before.Add(media_->Path("a.mp3"));
+        before.Add(media_->Path("b.mp3"));
+        before.AddFolder(out_);
         std::string out;
         std::string err;
         ASSERT_EQ(Merge(Q(video) + " " + Songs(), &out, &err), 0) << err;
         const fs::path written = LastLine(out);
         // Within one frame of the join's MP3 (1152 samples at 44100 Hz).
         EXPECT_NEAR(StreamSeconds(written, "a"), length, 1152.0 / 44100) << written;
+        before.ExpectUnchanged();
+        before.ExpectFolderGained(out_, {written.filename().string()});
         fs::remove(written);
     }
 }
 
 TEST_F(MergeSafetyTest, AFullDiskLeavesNoBrokenOutput) {
+    FileSnapshot before;
+    before.Add(media_->Path("video.mp4"));
+    before.Add(media_->Path("a.mp3"));
+    before.Add(media_->Path("b.mp3"));
+    // The join's file fits; the best-quality video does not.
+    const auto expect_failed_write = [&](const fs::path& folder, const std::string& reason) {
+        std::string out;
+        std::string err;
+        EXPECT_EQ(
+            Merge("--quality 0 --size 640x480 " + Q(media_->Path("video.mp4")) + " " + Songs(),
+                  &out, &err, folder),
+            1)
+            << err;
+        EXPECT_NE(err.find(reason), std::string::npos) << err;
+        EXPECT_TRUE(FolderEntries(folder).empty())
+            << ::testing::PrintToString(FolderEntries(folder));
+        EXPECT_TRUE(out.empty()) << out;
+        before.ExpectUnchanged();
+    };
+    {
+        // Files limited to 256 KiB, the limit's signal ignored: writes past
+        // it fail with EFBIG, as a full disk fails them with ENOSPC.
+        SCOPED_TRACE("file size limit");
+        shell_setup_ = "trap '' XFSZ; ulimit -f 512; ";
+        expect_failed_write(out_, "File too large");
+        shell_setup_.clear();
+    }
     const fs::path disk = dir_ / "disk";
     fs::create_directories(disk);
     if (::geteuid() != 0 || ::mount("tmpfs", disk.c_str(), "tmpfs", 0, "size=256k") != 0) {
@@ -332,16 +424,8 @@ TEST_F(MergeSafetyTest, AFullDiskLeavesNoBrokenOutput) {
         fs::path disk;
         ~Unmount() { ::umount(disk.c_str()); }
     } unmount{disk};
-    // The join's file fits; the best-quality video does not.
-    std::string out;
-    std::string err;
-    EXPECT_EQ(Merge("--quality 0 --size 640x480 " + Q(media_->Path("video.mp4")) + " " + Songs(),
-                    &out, &err, disk),
-              1)
-        << err;
-    EXPECT_NE(err.find("No space left on device"), std::string::npos) << err;
-    EXPECT_TRUE(FolderEntries(disk).empty()) << ::testing::PrintToString(FolderEntries(disk));
-    EXPECT_TRUE(out.empty()) << out;
+    SCOPED_TRACE("full tmpfs");
+    expect_failed_write(disk, "No space left on device");
 }
 
 TEST_F(MergeSafetyTest, LongNamesAreShortenedToFitAndTheDryRunAgrees) {
@@ -366,6 +450,11 @@ TEST_F(MergeSafetyTest, LongNamesAreShortenedToFitAndTheDryRunAgrees) {
         fs::copy_file(media_->Path("video.mp4"), video, fs::copy_options::overwrite_existing);
         fs::copy_file(media_->Path("a.mp3"), song, fs::copy_options::overwrite_existing);
         const std::string arguments = Q(video) + " " + Q(song) + " " + Q(media_->Path("b.mp3"));
+        FileSnapshot before;
+        before.Add(video);
+        before.Add(song);
+        before.Add(media_->Path("b.mp3"));
+        before.AddFolder(out_);
         const std::string planned = DryRunOutput(arguments);
         std::string out;
         std::string err;
@@ -383,7 +472,8 @@ TEST_F(MergeSafetyTest, LongNamesAreShortenedToFitAndTheDryRunAgrees) {
             0)
             << name;
         EXPECT_NEAR(StreamSeconds(written, "a"), 3, 0.1);
-        EXPECT_EQ(FolderEntries(out_), std::vector<std::string>{name});
+        before.ExpectUnchanged();
+        before.ExpectFolderGained(out_, {name});
         fs::remove(written);
     }
 }
@@ -430,20 +520,52 @@ TEST_F(MergeSafetyTest, TheDryRunNamesTheFileTheMergeWrites) {
     }
 }
 
+TEST_F(MergeSafetyTest, AStopDuringADryRunEndsAsAStop) {
+    const fs::path fifo = dir_ / "song.mp3";
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    // The dry run blocks opening the song, which nothing writes; the signal
+    // comes once it waits there.
+    const auto blocked_on_the_fifo = [](pid_t pid) {
+        return ReadWholeFile("/proc/" + std::to_string(pid) + "/wchan") == "wait_for_partner";
+    };
+    const std::vector<std::string> dry_run = {
+        "--dry-run",  "--format", "MP4", "--out", out_.string(), media_->Path("video.mp4").string(),
+        fifo.string()};
+    for (const auto& [signal, expected] :
+         {std::pair{SIGINT, "exit 130"}, std::pair{SIGTERM, "exit 143"}}) {
+        SCOPED_TRACE(signal);
+        EXPECT_EQ(EndAfterSignal(dry_run, signal, blocked_on_the_fifo), expected)
+            << ReadWholeFile(dir_ / "signalled.err");
+        EXPECT_NE(ReadWholeFile(dir_ / "signalled.err").find("tavrin-merge: stopped"),
+                  std::string::npos)
+            << ReadWholeFile(dir_ / "signalled.err");
+    }
+    EXPECT_TRUE(FolderEntries(out_).empty());
+}
+
 TEST_F(MergeSafetyTest, NoPrivateFolderOutlivesARun) {
     const fs::path temp = dir_ / "tmp";
     fs::create_directories(temp);
     const std::string command = "TMPDIR=" + Q(temp) + " " + Environment() + kMerge +
                                 " --format MKV --out " + Q(out_) + " " +
                                 Q(media_->Path("video.mp4")) + " " + Songs();
-    // A stop at any moment of the start leaves nothing.
-    for (const char* delay : {"0", "0.005", "0.02", "0.1"}) {
-        SCOPED_TRACE(delay);
-        std::string status;
-        RunCommand(command + " >/dev/null 2>&1 & pid=$!; sleep " + std::string(delay) +
-                       "; kill -INT $pid; wait $pid; echo $?",
-                   &status);
-        EXPECT_TRUE(LastLine(status) == "130" || LastLine(status) == "0") << status;
+    // A stop at any moment of the start leaves nothing, and is a stop. A
+    // signal before the handler is installed ends the program by itself.
+    for (const int delay_ms : {0, 5, 20, 100}) {
+        SCOPED_TRACE(delay_ms);
+        const auto start = std::chrono::steady_clock::now();
+        const std::string end = EndAfterSignal(
+            {"--format", "MKV", "--out", out_.string(), media_->Path("video.mp4").string(),
+             media_->Path("a.mp3").string(), media_->Path("b.mp3").string()},
+            SIGINT,
+            [&](pid_t) {
+                return std::chrono::steady_clock::now() - start >=
+                       std::chrono::milliseconds(delay_ms);
+            },
+            temp);
+        EXPECT_TRUE(end == "exit 130" || end == "killed by 2")
+            << end << "\n"
+            << ReadWholeFile(dir_ / "signalled.err");
         EXPECT_TRUE(FolderEntries(temp).empty()) << ::testing::PrintToString(FolderEntries(temp));
     }
     // A killed run leaves its folder; the next run removes it once it is old

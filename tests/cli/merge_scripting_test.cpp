@@ -18,14 +18,6 @@ namespace {
 namespace fs = std::filesystem;
 
 const std::string kBin = std::string(TAVRIN_BINARY_DIR) + "/app/";
-const std::string kProgram = kBin + "tavrin-merge";
-
-std::string ReadFile(const fs::path& file) {
-    std::ifstream in(file);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
 
 std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> lines;
@@ -68,14 +60,7 @@ protected:
 
     // The program with a home of its own; exit status, stdout and stderr.
     int Run(const std::string& arguments, std::string* out, std::string* err) const {
-        const fs::path err_file = dir_.path() / "stderr.txt";
-        const int status =
-            RunCommand("HOME=" + ShellQuote(dir_.path().string()) +
-                           " XDG_CONFIG_HOME=" + ShellQuote((dir_.path() / "config").string()) +
-                           " " + kProgram + " " + arguments + " 2>" + ShellQuote(err_file.string()),
-                       out);
-        *err = ReadFile(err_file);
-        return status;
+        return RunWithOwnHome(dir_.path(), "tavrin-merge", arguments, out, err);
     }
     std::string Q(const std::string& name) const { return ShellQuote(media_->Path(name)); }
     std::string Out() const { return "--out " + ShellQuote(out_.string()); }
@@ -130,13 +115,13 @@ TEST_F(MergeScriptingTest, AStoredFormatIsUsedAndTheSettingsStayAsTheyWere) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         StoreSettings(c.stored);
-        const std::string before = ReadFile(ini_);
+        const std::string before = ReadWholeFile(ini_);
         std::string out;
         std::string err;
         ASSERT_EQ(Run(Out() + " " + Q("video.mp4") + " " + Q("short.mp3"), &out, &err), 0) << err;
         EXPECT_EQ(Lines(err).front(), "tavrin-merge: " + c.first_line);
         EXPECT_EQ(fs::path(Lines(out).back()).extension(), c.suffix);
-        EXPECT_EQ(ReadFile(ini_), before);
+        EXPECT_EQ(ReadWholeFile(ini_), before);
         fs::remove_all(out_);
     }
     std::string out;

@@ -277,6 +277,11 @@ TEST_F(MergeJobTest, RandomBytesAmongTheSongsAreNamed) {
         const TMergeResult result = Run(Source(c.audio));
         EXPECT_EQ(result.Outcome, TMergeOutcome::Failed);
         EXPECT_NE(result.ErrorText.find(noise.string()), std::string::npos) << result.ErrorText;
+        // The engine's own text is kept beside the names.
+        EXPECT_TRUE(result.ErrorText.find("Error opening filters!") != std::string::npos ||
+                    result.ErrorText.find("Cannot join files with diffrent steams state") !=
+                        std::string::npos)
+            << result.ErrorText;
         EXPECT_TRUE(FolderEntries(out_).empty());
     }
 }
@@ -292,6 +297,37 @@ TEST_F(MergeJobTest, StopDuringTheJoinLeavesNothingBehind) {
     EXPECT_TRUE(FolderEntries(out_).empty());
     EXPECT_EQ(encoder_.TaskCount(), 0);
     EXPECT_FALSE(encoder_.Working());
+}
+
+TEST_F(MergeJobTest, AStopAskedForBeforeTheMergeIsHonouredOnce) {
+    for (const auto& audio : {std::vector<std::string>{media_->Song(440), media_->Song(880)},
+                              std::vector<std::string>{media_->Short()}}) {
+        TMergeJob job(encoder_, decoder_, *settings_, callbacks_);
+        job.Stop();
+        const TMergeResult stopped = job.Merge(Source(audio));
+        EXPECT_EQ(stopped.Outcome, TMergeOutcome::Stopped);
+        EXPECT_TRUE(FolderEntries(out_).empty());
+        EXPECT_FALSE(job.StopRequested());
+        // The stop is used up: the next merge runs.
+        const TMergeResult next = job.Merge(Source(audio));
+        EXPECT_EQ(next.Outcome, TMergeOutcome::Finished) << next.ErrorText;
+        fs::remove(next.OutputFile);
+    }
+}
+
+TEST_F(MergeJobTest, AMissingOutputFolderIsMadeBeforeTheJoin) {
+    const fs::path folder = out_ / "new" / "deep";
+    ASSERT_TRUE(settings_->SetOutputDir(folder.string()));
+    std::vector<std::string> warnings;
+    callbacks_.Warn = [&warnings](const std::string&, const std::string& text) {
+        warnings.push_back(text);
+    };
+    const TMergeResult result = Run(Source({media_->Song(440), media_->Song(880)}));
+    ASSERT_EQ(result.Outcome, TMergeOutcome::Finished) << result.ErrorText;
+    EXPECT_EQ(result.OutputFile, (folder / "merger-video-tempaudio-song440_(new).mp4").string());
+    EXPECT_EQ(FolderEntries(folder),
+              std::vector<std::string>{"merger-video-tempaudio-song440_(new).mp4"});
+    EXPECT_TRUE(warnings.empty()) << ::testing::PrintToString(warnings);
 }
 
 TEST_F(MergeJobTest, StopDuringTheFinalTaskKeepsAPlayablePartialFile) {

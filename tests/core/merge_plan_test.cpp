@@ -252,10 +252,11 @@ TEST(MergePlan, JoinDecision) {
 TEST(MergePlan, TemporaryAndOutputNames) {
     EXPECT_EQ(TempAudioFileName("/out", "/music/song.x.mp3"), "/out/tempaudio-song.x.mp3");
     EXPECT_EQ(TempAudioFileName("/out/", "song.wav"), "/out/tempaudio-song.mp3");
-    EXPECT_EQ(FinalOutputBaseName("/videos/clip.avi", "/music/song.wav"), "merger-clip-song.wav");
-    EXPECT_EQ(FinalOutputBaseName("/v/my.clip.avi", "/out/tempaudio-song.mp3"),
-              "merger-my.clip-tempaudio-song.mp3");
-    EXPECT_EQ(FinalOutputBaseName("/v/clip.avi", ""), "merger-clip-");
+    // Each name loses its own last extension, so dots elsewhere stay.
+    EXPECT_EQ(
+        *FreeFileName(MergeOutputPattern("/no/such/out", "/v/my.clip.avi", "/music/song", ".mp4"),
+                      TNameUse::Propose),
+        "/no/such/out/merger-my.clip-song_(new).mp4");
 }
 
 // The plan together with the output folder: the names a merge ends up with.
@@ -265,7 +266,10 @@ TEST(MergePlan, PlansGiveTheExpectedTasksAndOutputPaths) {
     TSettings settings((dir / "tavrin.ini").string());
     settings.SetOutputDir(out);
     const auto outputPath = [&](const TMergePlan& plan) {
-        return MakeOutputFileName(settings, plan.OutputBaseName, plan.OutputSuffix, nullptr);
+        return *FreeFileName(
+            MergeOutputPattern(PrepareOutputFolder(settings, nullptr), "/videos/clip.avi",
+                               plan.AudioInput, plan.OutputSuffix),
+            TNameUse::Propose);
     };
 
     TMergeRequest request;

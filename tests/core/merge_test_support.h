@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -147,6 +148,54 @@ inline std::vector<std::string> FolderEntries(const std::filesystem::path& folde
     }
     std::sort(names.begin(), names.end());
     return names;
+}
+
+// A file's whole content; "" when it cannot be read.
+inline std::string ReadWholeFile(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// The text's last line that is not empty.
+inline std::string LastLine(const std::string& text) {
+    std::istringstream in(text);
+    std::string line;
+    std::string last;
+    while (std::getline(in, line)) {
+        if (!line.empty()) {
+            last = line;
+        }
+    }
+    return last;
+}
+
+// The shell words that give tavrin-merge a home of its own, so that it finds
+// and writes no user's settings.
+inline std::string OwnHomeEnvironment(const std::filesystem::path& home) {
+    return "HOME=" + ShellQuote(home.string()) +
+           " XDG_CONFIG_HOME=" + ShellQuote((home / "config").string()) + " ";
+}
+
+// Runs a program of the build's app folder with a home of its own; the exit
+// status, stdout in `out` and stderr in `err` (each when not null).
+inline int RunWithOwnHome(const std::filesystem::path& home, const std::string& program,
+                          const std::string& arguments, std::string* out = nullptr,
+                          std::string* err = nullptr) {
+    const std::filesystem::path err_file = home / "stderr.txt";
+    std::string output;
+    const int status =
+        RunCommand(OwnHomeEnvironment(home) + std::string(TAVRIN_BINARY_DIR) + "/app/" + program +
+                       " " + arguments + " 2>" + ShellQuote(err_file.string()),
+                   &output);
+    if (out != nullptr) {
+        *out = output;
+    }
+    if (err != nullptr) {
+        *err = ReadWholeFile(err_file);
+    }
+    return status;
 }
 
 }  // namespace tavrin::testing

@@ -4,6 +4,7 @@
 #include "app/core/output_file_name.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -138,35 +139,61 @@ TEST(OutputFileName, AFolderThatCannotTakeTheFileFailsTheReservation) {
 TEST(CreatedFile, RemovesOnlyTheFileItCreated) {
     TempDir dir;
     const fs::path mine = dir / "mine.mp3";
-    {
+    const auto create = [&mine] {
         std::ofstream(mine) << "x";
-        TCreatedFile file(mine.string());
-    }
+        struct stat info {};
+        EXPECT_EQ(::lstat(mine.c_str(), &info), 0);
+        return TFileIdentity{info.st_dev, info.st_ino};
+    };
+    { TCreatedFile file(mine.string(), create()); }
     EXPECT_FALSE(fs::exists(mine));
 
     // Replaced meanwhile by another file: that one stays, and so does the
     // created file under its new name.
-    std::ofstream(mine) << "x";
-    TCreatedFile replaced(mine.string());
+    TCreatedFile replaced(mine.string(), create());
     fs::rename(mine, dir / "moved.mp3");
     std::ofstream(mine) << "someone else's";
     replaced.Remove();
     EXPECT_TRUE(fs::exists(mine));
     EXPECT_TRUE(fs::exists(dir / "moved.mp3"));
+    fs::remove(mine);
 
     // Kept: stays.
-    TCreatedFile kept(mine.string());
+    TCreatedFile kept(mine.string(), create());
     kept.Keep();
     kept.Remove();
     EXPECT_TRUE(fs::exists(mine));
 
     // Moved: the new owner removes it, the old one no longer can.
-    TCreatedFile first(mine.string());
+    TCreatedFile first(mine.string(), create());
     TCreatedFile second = std::move(first);
     first.Remove();
     EXPECT_TRUE(fs::exists(mine));
     second.Remove();
     EXPECT_FALSE(fs::exists(mine));
+}
+
+TEST(CreatedFile, AFileSwappedInRightAfterTheReservationIsNotTakenForOurs) {
+    TempDir dir;
+    const auto pattern =
+        MergeOutputPattern(dir.path().string(), "/v/clip.avi", "/m/song.mp3", ".mkv");
+    std::string error;
+    TFileIdentity identity;
+    const auto reserved = FreeFileName(pattern, TNameUse::Reserve, &error, &identity);
+    ASSERT_TRUE(reserved) << error;
+    // Before the merge takes charge of the name, someone moves the reserved
+    // file away and puts their own there.
+    fs::rename(*reserved, dir / "reserved.mkv");
+    std::ofstream(*reserved) << "someone else's";
+    TCreatedFile output(*reserved, identity);
+    output.Remove();
+    EXPECT_TRUE(fs::exists(*reserved));
+    EXPECT_TRUE(fs::exists(dir / "reserved.mkv"));
+    // The reserved file itself is removed by its identity.
+    fs::remove(*reserved);
+    fs::rename(dir / "reserved.mkv", *reserved);
+    TCreatedFile(*reserved, identity).Remove();
+    EXPECT_FALSE(fs::exists(*reserved));
 }
 
 }  // namespace

@@ -135,11 +135,20 @@ TEST(Choices, ASizeChosenForAnotherFormatSurvivesAVisitTo3gp) {
     EXPECT_EQ(ChangeFormat(settings, 0).FrameSizeIndex, 2);
 }
 
+// The output name a merge proposes in the stored folder, prepared first.
+std::string ProposedOutput(TSettings& settings, std::string_view video, std::string_view audio,
+                           std::string_view suffix, const WarningSink& warn) {
+    return *FreeFileName(
+        MergeOutputPattern(PrepareOutputFolder(settings, warn), video, audio, suffix),
+        TNameUse::Propose);
+}
+
 struct OutputNameCase {
     const char* name;
     std::string storedFolder;  // relative to the test folder
     std::vector<std::string> existing;
-    std::string baseName;
+    std::string video;
+    std::string audio;
     std::string suffix;
     std::string expected;  // relative to the test folder
 };
@@ -149,44 +158,51 @@ TEST(OutputFileName, NamesAreFreeAndHaveOneSeparator) {
         {"no trailing separator",
          "out",
          {},
-         "merger-clip-song.mp3",
+         "/v/clip.avi",
+         "/a/song.mp3",
          ".mp4",
          "out/merger-clip-song_(new).mp4"},
         {"trailing separator",
          "out/",
          {},
-         "merger-clip-song.mp3",
+         "/v/clip.avi",
+         "/a/song.mp3",
          ".mp4",
          "out/merger-clip-song_(new).mp4"},
         {"three earlier results",
          "out",
          {"merger-clip-song_(new).mp4", "merger-clip-song_(new_1).mp4",
           "merger-clip-song_(new_2).mp4"},
-         "merger-clip-song.mp3",
+         "/v/clip.avi",
+         "/a/song.mp3",
          ".mp4",
          "out/merger-clip-song_(new_3).mp4"},
         {"a gap is reused",
          "out",
-         {"m_(new).mkv", "m_(new_2).mkv"},
-         "m",
+         {"merger-c-s_(new).mkv", "merger-c-s_(new_2).mkv"},
+         "c.avi",
+         "s.mp3",
          ".mkv",
-         "out/m_(new_1).mkv"},
+         "out/merger-c-s_(new_1).mkv"},
         {"another suffix is free",
          "out",
          {"merger-a-b_(new).mp4"},
-         "merger-a-b.wav",
+         "a.mp4",
+         "b.wav",
          "_psp.mp4",
          "out/merger-a-b_(new)_psp.mp4"},
         {"only the last extension goes",
          "out",
          {},
-         "merger-clip-song.x.mp3",
+         "clip.avi",
+         "song.x.mp3",
          ".mpg",
          "out/merger-clip-song.x_(new).mpg"},
         {"a missing folder is created",
          "new/deep",
          {},
-         "merger-c-s.mp3",
+         "c.avi",
+         "s.mp3",
          ".avi",
          "new/deep/merger-c-s_(new).avi"},
     };
@@ -201,8 +217,8 @@ TEST(OutputFileName, NamesAreFreeAndHaveOneSeparator) {
         settings.SetOutputDir(folder);
         int warnings = 0;
         const std::string made =
-            MakeOutputFileName(settings, c.baseName, c.suffix,
-                               [&](std::string_view, std::string_view) { ++warnings; });
+            ProposedOutput(settings, c.video, c.audio, c.suffix,
+                           [&](std::string_view, std::string_view) { ++warnings; });
         EXPECT_EQ(made, dir.path().string() + "/" + c.expected) << c.name;
         EXPECT_FALSE(fs::exists(made)) << c.name;
         EXPECT_EQ(made.find("//"), std::string::npos) << c.name;
@@ -222,8 +238,8 @@ TEST(OutputFileName, AFolderThatCannotBeMadeWarnsAndStoresTheDefault) {
 
     std::string title, text;
     const std::string made =
-        MakeOutputFileName(settings, "merger-clip-song.mp3", ".mkv",
-                           [&](std::string_view t, std::string_view x) { title = t, text = x; });
+        ProposedOutput(settings, "clip.avi", "song.mp3", ".mkv",
+                       [&](std::string_view t, std::string_view x) { title = t, text = x; });
     EXPECT_EQ(title, "Warning");
     EXPECT_NE(text.find(folder), std::string::npos) << text;
     // This name stays in the folder that was read; later merges use the default.

@@ -16,6 +16,7 @@
 #include "app/core/merge_plan.h"
 #include "fixtures/media_fixtures.h"
 #include "media/common/error_text.h"
+#include "media/options/output_over_input.h"
 #include "options/output_test_support.h"
 
 namespace tavrin {
@@ -25,6 +26,23 @@ namespace fs = std::filesystem;
 using testing::OutputTaskTest;
 
 class OutputFileTest : public OutputTaskTest {};
+
+TEST(OutputOverInput, EverySpellingOfALocalFileIsCompared) {
+    const struct {
+        const char* name;
+        const char* expected;
+    } cases[] = {
+        {"/music/song.mp3", "/music/song.mp3"},
+        {"file:/music/song.mp3", "/music/song.mp3"},
+        // A name the locale cannot spell goes through the unicode protocol.
+        {"unicode:utf8:/music/p-\xc3\xa9.png", "/music/p-\xc3\xa9.png"},
+        {"tcp://127.0.0.1:9/x", "tcp://127.0.0.1:9/x"},
+        {"pipe:1", "pipe:1"},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(LocalPathOfMediaName(c.name), c.expected) << c.name;
+    }
+}
 
 TEST_F(OutputFileTest, MuxerTimingAndTimeLimits) {
     ASSERT_EQ(Open("-muxpreload 0.5", dir_ / "a.mkv"), 0) << task_.LastError;
