@@ -41,4 +41,13 @@ scripts/tsan.sh build/tsan
 echo "== AddressSanitizer + UndefinedBehaviorSanitizer build =="
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-run_suite build/asan -DCMAKE_BUILD_TYPE=Debug -DTAVRIN_SANITIZE=ON
+cmake -S . -B build/asan -G Ninja -DTAVRIN_WERROR=ON -DCMAKE_BUILD_TYPE=Debug -DTAVRIN_SANITIZE=ON
+cmake --build build/asan -j "$jobs"
+# The picture tests draw through SDL under Xvfb. SDL's D-Bus connection and
+# what hangs off it are never freed, and SDL is unloaded by the time the leak
+# check runs, so those leaks cannot be suppressed by module name. These tests
+# run without the leak check (memory errors are still caught); every other
+# test, the player's sound tests among them, keeps it.
+ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 \
+    ctest --test-dir build/asan --output-on-failure -R '^VideoPlaybackTest\.'
+ctest --test-dir build/asan --output-on-failure -j "$jobs" -E '^VideoPlaybackTest\.'
