@@ -85,10 +85,17 @@ TEST_F(EncoderEventsTest, HandlersAssignedAndClearedDuringARunNeverRace) {
         }
     };
     encoder.OnTerminate = note_end;
+    // Installed from the start, so that the first deliveries are counted even
+    // when the assigning thread is slow to get going on a loaded machine.
+    encoder.OnProgress = count_progress;
+    encoder.OnAudioInputHook = count_hook;
     encoder.StartTask(2);
     // Another thread than the main one assigns and clears while the tasks
     // deliver, until the run is over; the main thread serves its queue.
     std::thread assigner([&] {
+        while (!run_ended && calls == 0) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
         while (!run_ended) {
             encoder.OnProgress = count_progress;
             encoder.OnAudioInputHook = count_hook;
@@ -100,11 +107,13 @@ TEST_F(EncoderEventsTest, HandlersAssignedAndClearedDuringARunNeverRace) {
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
         }
     });
-    const bool ended = PumpUntil([&] { return run_ended.load(); });
+    // The run's last notice may come while the terminate handler is cleared
+    // for a moment; AllDone, set before that notice, still tells the end.
+    const bool ended = PumpUntil([&] { return run_ended.load() || encoder.AllDone(); });
     if (!ended) {
         encoder.Stop(true);
-        run_ended = true;
     }
+    run_ended = true;
     assigner.join();
     ASSERT_TRUE(ended);
     // The handlers were called while installed.
