@@ -14,6 +14,9 @@ packages=(
     libavcodec-dev libavformat-dev libavfilter-dev libavdevice-dev
     libavutil-dev libswresample-dev libswscale-dev ffmpeg
     libsdl2-dev
+    # Qt 6 Widgets for the windows, its platform plugins (xcb, offscreen) and
+    # Qt Test; a font so that windows draw their texts.
+    qt6-base-dev qt6-qpa-plugins libqt6test6 fonts-dejavu-core
     # An X server without a screen for the player's picture tests and benchmark.
     xvfb xauth
     # /usr/bin/time: peak memory of the programs the benchmarks compare.
