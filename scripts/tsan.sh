@@ -3,7 +3,7 @@
 # it whole: the main-thread queue and the logger (runtime), the option layer's
 # process-wide state (options), the decoder component (probe), task threads
 # and progress (engine), the encoder's runs and events (encoder) and the merge
-# job (core). The FFmpeg libraries are not instrumented; what happens inside
+# job (core), and the windows' programs (tests/gui). The FFmpeg libraries are not instrumented; what happens inside
 # them is suppressed in tests/tsan.supp.
 # Usage: scripts/tsan.sh [build folder, default build/tsan]
 set -euo pipefail
@@ -18,6 +18,11 @@ for program in "${programs[@]}"; do
     targets+=(--target "tavrin_${program}_tests")
 done
 targets+=(--target tavrin_player_tests)
+gui_programs=()
+for source in tests/gui/*_test.cpp; do
+    gui_programs+=("tavrin_gui_$(basename "$source" .cpp)")
+    targets+=(--target "tavrin_gui_$(basename "$source" .cpp)")
+done
 cmake --build "$dir" -j "$(nproc)" "${targets[@]}"
 export TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/tests/tsan.supp"
 for program in "${programs[@]}"; do
@@ -32,3 +37,12 @@ echo "-- tavrin_player_tests"
 TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$PWD/tests/player/tsan.supp" \
     "$dir/tests/tavrin_player_tests" --gtest_brief=1 \
     --gtest_filter='-PlayerTest.ManyChannels*:VideoPlaybackTest.AClipShowsItsFrames*:VideoPlaybackTest.ASoundFileDrawsAWaveform'
+# The windows, offscreen, with Qt's own inner workings left out.
+gui_suppressions="$(cd "$dir" && pwd)/gui_tsan.supp"
+cat tests/tsan.supp tests/gui/tsan.supp >"$gui_suppressions"
+for program in "${gui_programs[@]}"; do
+    echo "-- $program"
+    QT_QPA_PLATFORM=offscreen \
+        TSAN_OPTIONS="halt_on_error=1 second_deadlock_stack=1 suppressions=$gui_suppressions" \
+        "$dir/tests/gui/$program" -silent
+done
