@@ -3,6 +3,8 @@
 #include <linux/magic.h>
 #include <sys/vfs.h>
 
+#include <cctype>
+
 #include "app/core/global_object.h"
 #include "app/core/path_text.h"
 #include "app/core/settings.h"
@@ -16,7 +18,9 @@ namespace {
 constexpr std::size_t kShortestValidFolder = 4;
 
 std::string TrimmedUserName(std::string name) {
-    const auto notBlank = [](char c) { return c != ' ' && c != '\t' && c != '\0'; };
+    const auto notBlank = [](char c) {
+        return c != '\0' && std::isspace(static_cast<unsigned char>(c)) == 0;
+    };
     while (!name.empty() && !notBlank(name.back())) {
         name.pop_back();
     }
