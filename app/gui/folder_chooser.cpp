@@ -31,7 +31,7 @@ TfmDirectory::TfmDirectory(QWidget* parent, TDesktopServices services,
     setModal(true);
 
     // Folders only; the tree is read when shown, not kept in step with the disk.
-    model_.setFilter(QDir::AllDirs | QDir::NoDotAndDotDot | QDir::Hidden);
+    model_.setFilter(QDir::AllDirs | QDir::NoDotAndDotDot);
     model_.setOption(QFileSystemModel::DontWatchForChanges);
     model_.setRootPath(QStringLiteral("/"));
 
@@ -44,6 +44,13 @@ TfmDirectory::TfmDirectory(QWidget* parent, TDesktopServices services,
     tree_->setSelectionMode(QAbstractItemView::SingleSelection);
     connect(tree_->selectionModel(), &QItemSelectionModel::currentChanged, this,
             [this] { UpdateOk(); });
+    // Folders are read in the background: keep the selection in view while
+    // the folders above it fill in.
+    connect(&model_, &QFileSystemModel::directoryLoaded, this, [this] {
+        if (tree_->currentIndex().isValid()) {
+            tree_->scrollTo(tree_->currentIndex());
+        }
+    });
 
     btnOk_->setObjectName(QStringLiteral("btnOk"));
     btnCancel_->setObjectName(QStringLiteral("btnCancel"));

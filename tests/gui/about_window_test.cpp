@@ -4,8 +4,10 @@
 #include <QPushButton>
 #include <QtTest>
 
+#include "app/core/about_text.h"
 #include "app/gui/about_window.h"
 #include "desktop_recorder.h"
+#include "picture_support.h"
 
 using namespace tavrin;
 using tavrin::testing::TDesktopRecorder;
@@ -70,6 +72,21 @@ private slots:
         about.OkButton()->click();
         QVERIFY(!about.isVisible());
         QCOMPARE(about.result(), int(QDialog::Accepted));
+    }
+
+    void renderPicture() {
+        if (tavrin::testing::PictureFolder().isEmpty()) {
+            QSKIP("set TAVRIN_PICTURE_DIR to render about.png");
+        }
+        TGlobalObject global;
+        global.SetProductName(std::string(kProductName));
+        global.SetVersionText(ProjectVersionText());
+        global.SetProductPageUrl(std::string(kProductPageUrl));
+        TDesktopRecorder desktop;
+        TfrmAbout1 about(nullptr, global, desktop.Services(), CurrentYear());
+        about.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&about));
+        QVERIFY(tavrin::testing::SaveWindowPicture(about, "about.png"));
     }
 };
 

@@ -11,6 +11,7 @@
 #include "app/gui/output_folder_actions.h"
 #include "core/core_test_support.h"
 #include "desktop_recorder.h"
+#include "picture_support.h"
 
 using namespace tavrin;
 using tavrin::testing::TDesktopRecorder;
@@ -198,6 +199,39 @@ private slots:
         scene.box.clear();
         actions.OpenOutputFolder();
         QCOMPARE(scene.desktop.urls.size(), size_t{1});  // an empty box opens nothing
+    }
+
+    void renderPicture() {
+        if (tavrin::testing::PictureFolder().isEmpty()) {
+            QSKIP("set TAVRIN_PICTURE_DIR to render folder_chooser.png");
+        }
+        TempDir root;
+        const auto home = root / "home" / "alice";
+        for (const char* folder : {"Documents", "Music", "Pictures", "Videos", "tavrinfree"}) {
+            std::filesystem::create_directories(home / folder);
+        }
+        const QByteArray oldHome = qgetenv("HOME");
+        qputenv("HOME", QByteArray::fromStdString(home.string()));
+        TDesktopRecorder desktop;
+        TfmDirectory chooser(nullptr, desktop.Services());
+        chooser.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&chooser));
+        QVERIFY(chooser.SelectFolder(QString::fromStdString((home / "Videos").string())));
+        // The tree reads folders in the background; the picture leaves out
+        // the other temporary folders of the machine.
+        QTest::qWait(1000);
+        const auto* model = qobject_cast<QFileSystemModel*>(chooser.FolderTree()->model());
+        QVERIFY(model != nullptr);
+        const QModelIndex ours = model->index(QString::fromStdString(root.path().string()));
+        for (int row = 0; row < model->rowCount(ours.parent()); ++row) {
+            chooser.FolderTree()->setRowHidden(row, ours.parent(), row != ours.row());
+        }
+        chooser.FolderTree()->scrollTo(chooser.FolderTree()->currentIndex(),
+                                       QAbstractItemView::PositionAtCenter);
+        QTest::qWait(200);
+        const bool saved = tavrin::testing::SaveWindowPicture(chooser, "folder_chooser.png");
+        qputenv("HOME", oldHome);
+        QVERIFY(saved);
     }
 };
 
