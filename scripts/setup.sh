@@ -21,6 +21,9 @@ packages=(
     xvfb xauth
     # /usr/bin/time: peak memory of the programs the benchmarks compare.
     time
+    # The package and its checks: the icon's PNG sizes are drawn from its SVG,
+    # the desktop entry and the package are validated, manual pages read.
+    librsvg2-bin desktop-file-utils lintian man-db
     # python3: the tests read tavrin-merge's JSON plan with its json module.
     python3
 )

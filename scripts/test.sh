@@ -18,6 +18,9 @@ run_suite() {
 echo "== normal build =="
 run_suite build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo
 
+echo "== Debian package =="
+scripts/package_test.sh build/release
+
 echo "== option parser fuzzing (bounded) =="
 # Built with clang in a project of its own; inputs that fail are kept in
 # build/fuzz/ (crash-*, leak-*, timeout-*), the grown corpus in build/fuzz/corpus.
