@@ -2,6 +2,8 @@
 
 #include <chrono>
 #include <cmath>
+#include <functional>
+#include <string>
 #include <thread>
 
 #include "media/common/error_text.h"
@@ -102,11 +104,20 @@ bool TPlayerVideo::ConfigureFilter(TCustomPlayer& player, TPlayback& playback, c
     return true;
 }
 
-bool TPlayerVideo::QueuePicture(TPlayback& playback, FramePtr frame, double pts, int serial) {
-    std::unique_lock lock(playback.picture_mutex);
-    playback.picture_changed.wait(lock, [&] {
-        return playback.picture_count < kPicturesWaiting || playback.video_queue.Aborted();
-    });
+bool TPlayerVideo::QueuePicture(TCustomPlayer& player, TPlayback& playback, FramePtr frame,
+                                double pts, int serial) {
+    {
+        std::unique_lock lock(playback.picture_mutex);
+        playback.picture_changed.wait(lock, [&] {
+            return playback.picture_count < kPicturesWaiting || playback.video_queue.Aborted();
+        });
+        if (playback.video_queue.Aborted()) {
+            return false;
+        }
+    }
+    // Outside the lock: a slow handler must not hold up the refresh.
+    RunHooks(player, playback, *frame, pts);
+    const std::lock_guard lock(playback.picture_mutex);
     if (playback.video_queue.Aborted()) {
         return false;
     }
@@ -120,6 +131,58 @@ bool TPlayerVideo::QueuePicture(TPlayback& playback, FramePtr frame, double pts,
     playback.picture_write = (playback.picture_write + 1) % kPictureSlots;
     ++playback.picture_count;
     return true;
+}
+
+void TPlayerVideo::RunHooks(TCustomPlayer& player, const TPlayback& playback, AVFrame& picture,
+                            double pts) {
+    const bool video_hook = player.video_hook_.load() && player.on_video_hook_;
+    const bool frame_hook = player.frame_hook_.load() && player.on_frame_hook_;
+    if (!video_hook && !frame_hook) {
+        return;
+    }
+    // The picture may share its buffer with the decoder's reference frames;
+    // what the handlers change must land in a copy of its own.
+    const int writable = ff.av_frame_make_writable(&picture);
+    if (writable < 0) {
+        Log(&player, llError, ErrorText("av_frame_make_writable() failed", writable));
+        return;
+    }
+    const int64_t pts_us = std::llround(pts * 1000000.0) - playback.start_time;
+    const auto guarded = [&player](const char* event, const std::function<void()>& call) {
+        try {
+            call();
+            return true;
+        } catch (const std::exception& error) {
+            Log(&player, llError, std::string("Error occurs ") + event + ": " + error.what());
+        } catch (...) {
+            Log(&player, llError, std::string("Error occurs ") + event + ": unknown error");
+        }
+        return false;
+    };
+    if (video_hook) {
+        TFormatConverter& converter = player.hook_converter_;
+        if (!converter.PictureToBitmap(&picture, true)) {
+            Log(&player, llError, converter.LastErrorText());
+        } else {
+            bool update = true;
+            // A handler that raises keeps the picture as it was.
+            if (guarded(
+                    "OnVideoHook",
+                    [&] { player.on_video_hook_(&player, converter.Bitmap(), pts_us, update); }) &&
+                update) {
+                converter.CopyFromBitmap();
+                if (!converter.BitmapToPicture(&picture)) {
+                    Log(&player, llError, converter.LastErrorText());
+                }
+            }
+        }
+    }
+    if (frame_hook) {
+        guarded("OnFrameHook", [&] {
+            player.on_frame_hook_(&player, &picture, picture.format, picture.width, picture.height,
+                                  pts_us);
+        });
+    }
 }
 
 void TPlayerVideo::Run(TCustomPlayer& player, TPlayback& playback) {
@@ -205,7 +268,7 @@ void TPlayerVideo::Run(TCustomPlayer& player, TPlayback& playback) {
                     return;
                 }
                 ff.av_frame_move_ref(picture.get(), filtered.get());
-                if (!QueuePicture(playback, std::move(picture), pts, packet.serial)) {
+                if (!QueuePicture(player, playback, std::move(picture), pts, packet.serial)) {
                     return;
                 }
                 if (playback.video_flushed) {

@@ -25,7 +25,11 @@ public:
 private:
     static bool ConfigureFilter(TCustomPlayer& player, TPlayback& playback, const AVFrame* frame,
                                 int serial);
-    static bool QueuePicture(TPlayback& playback, FramePtr frame, double pts, int serial);
+    static bool QueuePicture(TCustomPlayer& player, TPlayback& playback, FramePtr frame, double pts,
+                             int serial);
+    // OnVideoHook, then OnFrameHook, on a picture about to be queued.
+    static void RunHooks(TCustomPlayer& player, const TPlayback& playback, AVFrame& picture,
+                         double pts);
     static void Show(TCustomPlayer& player, TPlayback& playback);
     // Frees the picture at the read index and moves on to the next.
     static void AdvancePicture(TPlayback& playback);
