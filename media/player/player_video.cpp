@@ -8,6 +8,7 @@
 
 #include "media/common/error_text.h"
 #include "media/player/custom_player.h"
+#include "media/player/player_subtitles.h"
 #include "media/runtime/ff_api.h"
 #include "media/runtime/logger.h"
 #include "media/runtime/string_format.h"
@@ -294,6 +295,9 @@ void TPlayerVideo::Show(TCustomPlayer& player, TPlayback& playback) {
     TPicture& picture = playback.pictures[static_cast<std::size_t>(playback.picture_read)];
     playback.last_shown = std::move(picture.frame);
     playback.last_shown_aspect = picture.sample_aspect;
+    if (playback.last_shown && playback.subtitle_stream_index >= 0) {
+        TPlayerSubtitles::ShowWith(player, playback, *playback.last_shown, picture.pts);
+    }
     if (playback.last_shown) {
         player.DrawPicture(*playback.last_shown, picture.sample_aspect);
         ++player.pictures_shown_;
