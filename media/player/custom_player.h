@@ -27,6 +27,7 @@
 #include "media/player/player_types.h"
 #include "media/player/sdl_loader.h"
 #include "media/player/video_output.h"
+#include "media/probe/decoder_component.h"
 #include "media/runtime/base_component.h"
 #include "media/runtime/loader.h"
 
@@ -55,6 +56,12 @@ public:
     // Asks the read thread to seek to target µs (or bytes with kSeekByte);
     // with wait, returns when the seek is done.
     void Seek(int seek_flags, bool wait, int64_t target);
+
+    // The player's own decoder: the open file's media context is attached to
+    // it (not owned) from a successful Open until playback closes, so the
+    // host can read the file's streams while it plays. Read it on the host
+    // thread only.
+    TVEVarazez& InternalDecoder() { return decoder_; }
 
     TPlayState PlayState() const { return play_state_.load(); }
     const std::string& FileName() const { return file_name_; }
@@ -172,7 +179,8 @@ private:
     static void WaitPumping(const std::function<bool()>& done);
 
     TSDLLoader sdl_loader_;
-    TSDLEntries sdl_;  // the player's copy of the entries
+    TVEVarazez decoder_;  // attached and detached by the read thread
+    TSDLEntries sdl_;     // the player's copy of the entries
 
     // Properties: written by the host while stopped, unless atomic.
     std::atomic<float> aspect_ratio_{0};

@@ -63,8 +63,19 @@ int TPlayerReader::Interrupt(void* opaque) {
     return 0;
 }
 
+void TPlayerReader::AttachToDecoder(TCustomPlayer& player, AVFormatContext* context) {
+    try {
+        player.decoder_.SetFormatContext(context);
+    } catch (const std::exception& error) {
+        Log(&player, llError, error.what());
+    }
+}
+
 void TPlayerReader::Run(TCustomPlayer& player, TPlayback& playback) {
     if (OpenInput(player, playback)) {
+        // Attached here, before Open hears of the success: the decoder is
+        // then only ever touched by one thread at a time.
+        AttachToDecoder(player, playback.format_context);
         playback.open_status = 1;
         player.playback_being_read_ = &playback;
         ReadLoop(player, playback);
@@ -74,6 +85,7 @@ void TPlayerReader::Run(TCustomPlayer& player, TPlayback& playback) {
     // Cleanup.
     player.activity_time_ = INT64_MAX;
     CloseComponents(player, playback);
+    AttachToDecoder(player, nullptr);
     if (playback.format_context) {
         playback.format_context->interrupt_callback = {};
         ff.avformat_close_input(&playback.format_context);
