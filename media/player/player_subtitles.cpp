@@ -1,11 +1,11 @@
 #include "media/player/player_subtitles.h"
 
 #include <algorithm>
-#include <chrono>
 #include <thread>
 
 #include "media/common/error_text.h"
 #include "media/player/custom_player.h"
+#include "media/player/player_video.h"
 #include "media/runtime/ff_api.h"
 #include "media/runtime/logger.h"
 
@@ -181,12 +181,7 @@ void TPlayerSubtitles::Run(TPlayback& playback) {
     AVCodecContext* decoder = playback.subtitle_decoder.get();
     const AVRational time_base = playback.subtitle_stream->time_base;
     for (;;) {
-        // The video thread's pause rule.
-        while (playback.paused.load() && !playback.subtitle_queue.Aborted() &&
-               !playback.seek_request.load() && !playback.seek_while_paused.load() &&
-               playback.first_frame_paused.load() == 0) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
+        WaitWhilePaused(playback, playback.subtitle_queue);
         TQueuedPacket packet;
         if (playback.subtitle_queue.Get(packet, true) < 0) {
             return;

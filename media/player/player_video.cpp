@@ -35,6 +35,13 @@ double TargetDelay(double delay, double difference, bool video_is_master) {
     return delay;
 }
 
+void WaitWhilePaused(const TPlayback& playback, const TPacketQueue& queue) {
+    while (playback.paused.load() && !queue.Aborted() && !playback.seek_request.load() &&
+           !playback.seek_while_paused.load() && playback.first_frame_paused.load() == 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+}
+
 int TPlayerVideo::StartStream(TCustomPlayer& player, TPlayback& playback, AVStream* stream) {
     playback.video_stream = stream;
     const AVRational rate = ff.av_guess_frame_rate(playback.format_context, stream, nullptr);
@@ -195,11 +202,7 @@ void TPlayerVideo::Run(TCustomPlayer& player, TPlayback& playback) {
     }
     const AVRational stream_base = playback.video_stream->time_base;
     for (;;) {
-        while (playback.paused.load() && !playback.video_queue.Aborted() &&
-               !playback.seek_request.load() && !playback.seek_while_paused.load() &&
-               playback.first_frame_paused.load() == 0) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
+        WaitWhilePaused(playback, playback.video_queue);
         TQueuedPacket packet;
         if (playback.video_queue.Get(packet, true) < 0) {
             return;

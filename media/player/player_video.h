@@ -13,6 +13,10 @@ class TCustomPlayer;
 // `difference` = video clock − master clock (NaN when unknown).
 double TargetDelay(double delay, double difference, bool video_is_master);
 
+// The decoder threads' pause rule: while paused, wait in 10 ms steps unless
+// the queue was aborted, a seek is asked or a first picture must show.
+void WaitWhilePaused(const TPlayback& playback, const TPacketQueue& queue);
+
 class TPlayerVideo {
 public:
     static int StartStream(TCustomPlayer& player, TPlayback& playback, AVStream* stream);

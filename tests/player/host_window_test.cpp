@@ -27,9 +27,9 @@ struct ImageDestroyer {
     void operator()(XImage* image) const { XDestroyImage(image); }
 };
 
-using HostWindowTest = testing::ScreenPlayerTest;
+using testing::VideoPlaybackTest;
 
-TEST_F(HostWindowTest, PicturesLandInTheHostsX11Window) {
+TEST_F(VideoPlaybackTest, PicturesLandInTheHostsX11Window) {
     const std::unique_ptr<Display, DisplayCloser> display(XOpenDisplay(nullptr));
     if (!display) {
         GTEST_SKIP() << "no X server (Xvfb is not installed)";

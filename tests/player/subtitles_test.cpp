@@ -89,9 +89,9 @@ int BarLuma(const AVFrame& picture) {
     return brightest;
 }
 
-using SubtitlesTest = testing::ScreenPlayerTest;
+using testing::VideoPlaybackTest;
 
-TEST_F(SubtitlesTest, ABitmapSubtitleShowsInThePicturesWhileItIsDue) {
+TEST_F(VideoPlaybackTest, ABitmapSubtitleShowsInThePicturesWhileItIsDue) {
     const auto subtitles = MakeBitmapSubtitles(dir_ / "subs.mkv", 1.0, 2.0);
     const auto clip = dir_ / "subtitled.mkv";
     ASSERT_TRUE(
@@ -115,17 +115,23 @@ TEST_F(SubtitlesTest, ABitmapSubtitleShowsInThePicturesWhileItIsDue) {
         }
     }
     player_->Stop(true);
+    // On a busy machine late pictures are dropped and some are missed
+    // between two looks, but each stretch is seen a few times.
+    int before = 0;
     int with_bar = 0;
+    int after = 0;
     for (const auto& [pts, luma] : shown) {
         if (pts >= 1040 && pts <= 1960) {
             EXPECT_GT(luma, 200) << pts;  // white over black
             ++with_bar;
         } else if (pts < 960 || pts > 2040) {
             EXPECT_LT(luma, 40) << pts;
+            ++(pts < 960 ? before : after);
         }
     }
-    EXPECT_GE(with_bar, 10);
-    EXPECT_GE(shown.size(), 40u);
+    EXPECT_GE(before, 3);
+    EXPECT_GE(with_bar, 3);
+    EXPECT_GE(after, 3);
 }
 
 }  // namespace

@@ -18,7 +18,7 @@ namespace {
 using namespace std::chrono_literals;
 using testing::RunFfmpeg;
 using testing::ShellQuote;
-using VideoPlaybackTest = testing::ScreenPlayerTest;
+using testing::VideoPlaybackTest;
 
 TEST_F(VideoPlaybackTest, AClipShowsItsFramesInStepWithItsSound) {
     const auto clip = MakeClip("clip.mp4", 4.0);
