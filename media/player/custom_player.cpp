@@ -340,6 +340,14 @@ TDisplayRect TCustomPlayer::LastDisplayRect() const {
     return last_display_rect_;
 }
 
+FramePtr TCustomPlayer::ShownPicture() {
+    const std::lock_guard lock(player_lock_);
+    if (!playback_ || !playback_->last_shown) {
+        return nullptr;
+    }
+    return FramePtr(ff.av_frame_clone(playback_->last_shown.get()));
+}
+
 void TCustomPlayer::DrawPicture(const AVFrame& frame, double sample_aspect) {
     if (!output_.IsOpen() || output_.Prepared()) {
         int width = screen_width_;

@@ -18,6 +18,8 @@
 #include <string>
 #include <thread>
 
+#include "media/common/ff_handles.h"
+#include "media/common/format_converter.h"
 #include "media/player/display_rect.h"
 #include "media/player/event_queue.h"
 #include "media/player/manual_event.h"
@@ -25,6 +27,7 @@
 #include "media/player/player_types.h"
 #include "media/player/sdl_loader.h"
 #include "media/player/video_output.h"
+#include "media/probe/decoder_component.h"
 #include "media/runtime/base_component.h"
 #include "media/runtime/loader.h"
 
@@ -54,6 +57,12 @@ public:
     // with wait, returns when the seek is done.
     void Seek(int seek_flags, bool wait, int64_t target);
 
+    // The player's own decoder: the open file's media context is attached to
+    // it (not owned) from a successful Open until playback closes, so the
+    // host can read the file's streams while it plays. Read it on the host
+    // thread only.
+    TVEVarazez& InternalDecoder() { return decoder_; }
+
     TPlayState PlayState() const { return play_state_.load(); }
     const std::string& FileName() const { return file_name_; }
     // The last position computed (µs), -1 when stopped.
@@ -65,6 +74,9 @@ public:
     int64_t PicturesShown() const { return pictures_shown_.load(); }
     int64_t PicturesDropped() const { return pictures_dropped_.load(); }
     TDisplayRect LastDisplayRect() const;
+    // A reference to the picture on screen (with the subtitle blended into
+    // it), null when none is shown.
+    FramePtr ShownPicture();
     // The clocks in seconds; NaN when unknown (no such stream, or not since
     // the last seek).
     double AudioClockTime() const { return AudioClock(); }
@@ -86,6 +98,11 @@ public:
     // 0 to 128; values outside are clamped.
     int AudioVolume() const { return audio_volume_.load(); }
     void SetAudioVolume(int volume);
+    // Raise OnVideoHook / OnFrameHook for every picture (video thread).
+    bool VideoHook() const { return video_hook_.load(); }
+    void SetVideoHook(bool value) { video_hook_ = value; }
+    bool FrameHook() const { return frame_hook_.load(); }
+    void SetFrameHook(bool value) { frame_hook_ = value; }
     bool Mute() const { return mute_.load(); }
     void SetMute(bool value) { mute_ = value; }
     bool DisableAudio() const { return disable_audio_; }
@@ -108,6 +125,8 @@ public:
         on_before_find_stream_info_ = std::move(handler);
     }
     void SetOnAudioHook(TAudioHookEvent handler) { on_audio_hook_ = std::move(handler); }
+    void SetOnVideoHook(TPlayerVideoHookEvent handler) { on_video_hook_ = std::move(handler); }
+    void SetOnFrameHook(TPlayerFrameHookEvent handler) { on_frame_hook_ = std::move(handler); }
     // A key pressed in the player's own window (an SDL key code), raised like
     // OnState; tavrin-play gives the keys their meaning.
     void SetOnKeyDown(std::function<void(TCustomPlayer* sender, int32_t key)> handler) {
@@ -160,7 +179,8 @@ private:
     static void WaitPumping(const std::function<bool()>& done);
 
     TSDLLoader sdl_loader_;
-    TSDLEntries sdl_;  // the player's copy of the entries
+    TVEVarazez decoder_;  // attached and detached by the read thread
+    TSDLEntries sdl_;     // the player's copy of the entries
 
     // Properties: written by the host while stopped, unless atomic.
     std::atomic<float> aspect_ratio_{0};
@@ -169,6 +189,8 @@ private:
     std::atomic<bool> audio_hook_{false};
     std::atomic<int> audio_volume_{128};
     std::atomic<bool> mute_{false};
+    std::atomic<bool> video_hook_{false};
+    std::atomic<bool> frame_hook_{false};
     bool disable_audio_ = false;
     bool disable_video_ = false;
     bool disable_display_ = false;
@@ -181,6 +203,9 @@ private:
     TFileOpenEvent on_file_open_;
     TPlayerBeforeFindStreamInfoEvent on_before_find_stream_info_;
     TAudioHookEvent on_audio_hook_;
+    TPlayerVideoHookEvent on_video_hook_;
+    TPlayerFrameHookEvent on_frame_hook_;
+    TFormatConverter hook_converter_;  // video thread: the bitmap OnVideoHook sees
     std::function<void(TCustomPlayer* sender, int32_t key)> on_key_down_;
 
     // Host thread.

@@ -66,6 +66,23 @@ struct TPicture {
     double sample_aspect = 0;
 };
 
+// A decoded bitmap subtitle (its palettes in YUV with alpha), its time in
+// seconds and the subtitle queue's serial it came with. Owns what the
+// decoder allocated while held.
+inline constexpr int kSubtitleSlots = 4;
+struct TSubtitle {
+    TSubtitle() = default;
+    ~TSubtitle() { Free(); }
+    TSubtitle(const TSubtitle&) = delete;
+    TSubtitle& operator=(const TSubtitle&) = delete;
+    void Free();
+
+    AVSubtitle subtitle{};
+    bool held = false;
+    double pts = 0;
+    int serial = 0;
+};
+
 struct TPlayback {
     // Set once by the read thread before the open status turns 1; read-only
     // for every thread afterwards (until the close).
@@ -178,6 +195,19 @@ struct TPlayback {
     int picture_read = 0;
     int picture_write = 0;
     int picture_count = 0;
+
+    // Subtitles: the decoder belongs to the subtitle thread; the ring is
+    // guarded by subtitle_mutex (the thread queues, the refresh frees).
+    AVStream* subtitle_stream = nullptr;
+    CodecContextPtr subtitle_decoder;
+    std::thread subtitle_thread;
+    std::mutex subtitle_mutex;
+    std::condition_variable subtitle_changed;
+    std::array<TSubtitle, kSubtitleSlots> subtitles;
+    int subtitle_read = 0;
+    int subtitle_write = 0;
+    int subtitle_count = 0;
+    bool subtitles_closing = false;
 
     // Refresh loop (play thread).
     std::atomic<bool> force_refresh{false};

@@ -7,6 +7,7 @@
 #include "media/common/error_text.h"
 #include "media/player/custom_player.h"
 #include "media/player/player_audio.h"
+#include "media/player/player_subtitles.h"
 #include "media/player/player_video.h"
 #include "media/runtime/ff_api.h"
 #include "media/runtime/logger.h"
@@ -62,8 +63,19 @@ int TPlayerReader::Interrupt(void* opaque) {
     return 0;
 }
 
+void TPlayerReader::AttachToDecoder(TCustomPlayer& player, AVFormatContext* context) {
+    try {
+        player.decoder_.SetFormatContext(context);
+    } catch (const std::exception& error) {
+        Log(&player, llError, error.what());
+    }
+}
+
 void TPlayerReader::Run(TCustomPlayer& player, TPlayback& playback) {
     if (OpenInput(player, playback)) {
+        // Attached here, before Open hears of the success: the decoder is
+        // then only ever touched by one thread at a time.
+        AttachToDecoder(player, playback.format_context);
         playback.open_status = 1;
         player.playback_being_read_ = &playback;
         ReadLoop(player, playback);
@@ -73,6 +85,7 @@ void TPlayerReader::Run(TCustomPlayer& player, TPlayback& playback) {
     // Cleanup.
     player.activity_time_ = INT64_MAX;
     CloseComponents(player, playback);
+    AttachToDecoder(player, nullptr);
     if (playback.format_context) {
         playback.format_context->interrupt_callback = {};
         ff.avformat_close_input(&playback.format_context);
@@ -160,6 +173,14 @@ bool TPlayerReader::OpenInput(TCustomPlayer& player, TPlayback& playback) {
         OpenComponent(player, playback, video_index);
     }
     playback.show_mode = playback.video_stream_index >= 0 ? 1 : 2;
+    if (!player.disable_video_ && !player.disable_display_) {
+        const int subtitle_index =
+            ff.av_find_best_stream(context, AVMEDIA_TYPE_SUBTITLE, -1,
+                                   audio_index >= 0 ? audio_index : video_index, nullptr, 0);
+        if (subtitle_index >= 0) {
+            OpenComponent(player, playback, subtitle_index);
+        }
+    }
     if (playback.audio_stream_index < 0 && playback.video_stream_index < 0) {
         player.SetLastErrorText(StringPrintf("%s: could not open codecs, no stream to play.",
                                              playback.file_name.c_str()));
@@ -215,11 +236,24 @@ bool TPlayerReader::OpenComponent(TCustomPlayer& player, TPlayback& playback, in
         TPlayerVideo::StartStream(player, playback, stream);
         return true;
     }
+    if (codec->type == AVMEDIA_TYPE_SUBTITLE) {
+        playback.subtitle_decoder = std::move(decoder);
+        playback.subtitle_stream_index = stream_index;
+        TPlayerSubtitles::StartStream(playback, stream);
+        return true;
+    }
     stream->discard = AVDISCARD_ALL;
     return false;
 }
 
 void TPlayerReader::CloseComponents(TCustomPlayer& player, TPlayback& playback) {
+    if (playback.subtitle_stream_index >= 0) {
+        TPlayerSubtitles::CloseStream(playback);
+        playback.format_context->streams[playback.subtitle_stream_index]->discard = AVDISCARD_ALL;
+        playback.subtitle_decoder.reset();
+        playback.subtitle_stream_index = -1;
+        playback.subtitle_stream = nullptr;
+    }
     if (playback.video_stream_index >= 0) {
         TPlayerVideo::CloseStream(playback);
         playback.format_context->streams[playback.video_stream_index]->discard = AVDISCARD_ALL;
@@ -263,6 +297,10 @@ void TPlayerReader::PerformSeek(TCustomPlayer& player, TPlayback& playback) {
             playback.video_queue.Flush();
             playback.video_queue.PutFlush();
             playback.seek_happened = true;
+        }
+        if (playback.subtitle_stream_index >= 0) {
+            playback.subtitle_queue.Flush();
+            playback.subtitle_queue.PutFlush();
         }
         if (flags & AVSEEK_FLAG_BYTE) {
             playback.external_clock = NAN;
@@ -371,6 +409,8 @@ void TPlayerReader::ReadLoop(TCustomPlayer& player, TPlayback& playback) {
             playback.audio_queue.Put(packet.get());
         } else if (packet->stream_index == playback.video_stream_index) {
             playback.video_queue.Put(packet.get());
+        } else if (packet->stream_index == playback.subtitle_stream_index) {
+            playback.subtitle_queue.Put(packet.get());
         } else {
             ff.av_packet_unref(packet.get());
         }

@@ -17,6 +17,9 @@ public:
 
 private:
     static bool OpenInput(TCustomPlayer& player, TPlayback& playback);
+    // Attaches the open context to the player's internal decoder, or
+    // detaches it (null).
+    static void AttachToDecoder(TCustomPlayer& player, AVFormatContext* context);
     static void ReadLoop(TCustomPlayer& player, TPlayback& playback);
     static void PerformSeek(TCustomPlayer& player, TPlayback& playback);
     static bool OpenComponent(TCustomPlayer& player, TPlayback& playback, int stream_index);

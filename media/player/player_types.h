@@ -9,9 +9,11 @@ extern "C" {
 }
 
 struct AVFormatContext;
+struct AVFrame;
 
 namespace tavrin {
 
+class TBitmap;
 class TCustomPlayer;
 
 // In this order, 0 to 5. psStep belongs to the type; no operation reports it.
@@ -45,5 +47,13 @@ using TPlayerBeforeFindStreamInfoEvent =
 // The samples may be changed in place before they are played.
 using TAudioHookEvent = std::function<void(TCustomPlayer* sender, int64_t pts_us, uint8_t* samples,
                                            int32_t size, int32_t sample_rate, int32_t channels)>;
+// A picture about to be queued, as a bitmap; when the handler leaves update
+// true, the bitmap goes back into the picture that will be shown.
+using TPlayerVideoHookEvent =
+    std::function<void(TCustomPlayer* sender, TBitmap& bitmap, int64_t pts_us, bool& update)>;
+// The same picture in its own format (planar YUV 4:2:0), writable in place.
+using TPlayerFrameHookEvent =
+    std::function<void(TCustomPlayer* sender, AVFrame* picture, int32_t pix_fmt, int32_t width,
+                       int32_t height, int64_t pts_us)>;
 
 }  // namespace tavrin

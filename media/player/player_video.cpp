@@ -2,10 +2,13 @@
 
 #include <chrono>
 #include <cmath>
+#include <functional>
+#include <string>
 #include <thread>
 
 #include "media/common/error_text.h"
 #include "media/player/custom_player.h"
+#include "media/player/player_subtitles.h"
 #include "media/runtime/ff_api.h"
 #include "media/runtime/logger.h"
 #include "media/runtime/string_format.h"
@@ -30,6 +33,13 @@ double TargetDelay(double delay, double difference, bool video_is_master) {
         return 2 * delay;
     }
     return delay;
+}
+
+void WaitWhilePaused(const TPlayback& playback, const TPacketQueue& queue) {
+    while (playback.paused.load() && !queue.Aborted() && !playback.seek_request.load() &&
+           !playback.seek_while_paused.load() && playback.first_frame_paused.load() == 0) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
 }
 
 int TPlayerVideo::StartStream(TCustomPlayer& player, TPlayback& playback, AVStream* stream) {
@@ -102,11 +112,20 @@ bool TPlayerVideo::ConfigureFilter(TCustomPlayer& player, TPlayback& playback, c
     return true;
 }
 
-bool TPlayerVideo::QueuePicture(TPlayback& playback, FramePtr frame, double pts, int serial) {
-    std::unique_lock lock(playback.picture_mutex);
-    playback.picture_changed.wait(lock, [&] {
-        return playback.picture_count < kPicturesWaiting || playback.video_queue.Aborted();
-    });
+bool TPlayerVideo::QueuePicture(TCustomPlayer& player, TPlayback& playback, FramePtr frame,
+                                double pts, int serial) {
+    {
+        std::unique_lock lock(playback.picture_mutex);
+        playback.picture_changed.wait(lock, [&] {
+            return playback.picture_count < kPicturesWaiting || playback.video_queue.Aborted();
+        });
+        if (playback.video_queue.Aborted()) {
+            return false;
+        }
+    }
+    // Outside the lock: a slow handler must not hold up the refresh.
+    RunHooks(player, playback, *frame, pts);
+    const std::lock_guard lock(playback.picture_mutex);
     if (playback.video_queue.Aborted()) {
         return false;
     }
@@ -122,6 +141,58 @@ bool TPlayerVideo::QueuePicture(TPlayback& playback, FramePtr frame, double pts,
     return true;
 }
 
+void TPlayerVideo::RunHooks(TCustomPlayer& player, const TPlayback& playback, AVFrame& picture,
+                            double pts) {
+    const bool video_hook = player.video_hook_.load() && player.on_video_hook_;
+    const bool frame_hook = player.frame_hook_.load() && player.on_frame_hook_;
+    if (!video_hook && !frame_hook) {
+        return;
+    }
+    // The picture may share its buffer with the decoder's reference frames;
+    // what the handlers change must land in a copy of its own.
+    const int writable = ff.av_frame_make_writable(&picture);
+    if (writable < 0) {
+        Log(&player, llError, ErrorText("av_frame_make_writable() failed", writable));
+        return;
+    }
+    const int64_t pts_us = std::llround(pts * 1000000.0) - playback.start_time;
+    const auto guarded = [&player](const char* event, const std::function<void()>& call) {
+        try {
+            call();
+            return true;
+        } catch (const std::exception& error) {
+            Log(&player, llError, std::string("Error occurs ") + event + ": " + error.what());
+        } catch (...) {
+            Log(&player, llError, std::string("Error occurs ") + event + ": unknown error");
+        }
+        return false;
+    };
+    if (video_hook) {
+        TFormatConverter& converter = player.hook_converter_;
+        if (!converter.PictureToBitmap(&picture, true)) {
+            Log(&player, llError, converter.LastErrorText());
+        } else {
+            bool update = true;
+            // A handler that raises keeps the picture as it was.
+            if (guarded(
+                    "OnVideoHook",
+                    [&] { player.on_video_hook_(&player, converter.Bitmap(), pts_us, update); }) &&
+                update) {
+                converter.CopyFromBitmap();
+                if (!converter.BitmapToPicture(&picture)) {
+                    Log(&player, llError, converter.LastErrorText());
+                }
+            }
+        }
+    }
+    if (frame_hook) {
+        guarded("OnFrameHook", [&] {
+            player.on_frame_hook_(&player, &picture, picture.format, picture.width, picture.height,
+                                  pts_us);
+        });
+    }
+}
+
 void TPlayerVideo::Run(TCustomPlayer& player, TPlayback& playback) {
     AVCodecContext* decoder = playback.video_decoder.get();
     FramePtr decoded(ff.av_frame_alloc());
@@ -131,11 +202,7 @@ void TPlayerVideo::Run(TCustomPlayer& player, TPlayback& playback) {
     }
     const AVRational stream_base = playback.video_stream->time_base;
     for (;;) {
-        while (playback.paused.load() && !playback.video_queue.Aborted() &&
-               !playback.seek_request.load() && !playback.seek_while_paused.load() &&
-               playback.first_frame_paused.load() == 0) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
+        WaitWhilePaused(playback, playback.video_queue);
         TQueuedPacket packet;
         if (playback.video_queue.Get(packet, true) < 0) {
             return;
@@ -205,7 +272,7 @@ void TPlayerVideo::Run(TCustomPlayer& player, TPlayback& playback) {
                     return;
                 }
                 ff.av_frame_move_ref(picture.get(), filtered.get());
-                if (!QueuePicture(playback, std::move(picture), pts, packet.serial)) {
+                if (!QueuePicture(player, playback, std::move(picture), pts, packet.serial)) {
                     return;
                 }
                 if (playback.video_flushed) {
@@ -231,6 +298,9 @@ void TPlayerVideo::Show(TCustomPlayer& player, TPlayback& playback) {
     TPicture& picture = playback.pictures[static_cast<std::size_t>(playback.picture_read)];
     playback.last_shown = std::move(picture.frame);
     playback.last_shown_aspect = picture.sample_aspect;
+    if (playback.last_shown && playback.subtitle_stream_index >= 0) {
+        TPlayerSubtitles::ShowWith(player, playback, *playback.last_shown, picture.pts);
+    }
     if (playback.last_shown) {
         player.DrawPicture(*playback.last_shown, picture.sample_aspect);
         ++player.pictures_shown_;

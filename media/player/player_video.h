@@ -13,6 +13,10 @@ class TCustomPlayer;
 // `difference` = video clock − master clock (NaN when unknown).
 double TargetDelay(double delay, double difference, bool video_is_master);
 
+// The decoder threads' pause rule: while paused, wait in 10 ms steps unless
+// the queue was aborted, a seek is asked or a first picture must show.
+void WaitWhilePaused(const TPlayback& playback, const TPacketQueue& queue);
+
 class TPlayerVideo {
 public:
     static int StartStream(TCustomPlayer& player, TPlayback& playback, AVStream* stream);
@@ -25,7 +29,11 @@ public:
 private:
     static bool ConfigureFilter(TCustomPlayer& player, TPlayback& playback, const AVFrame* frame,
                                 int serial);
-    static bool QueuePicture(TPlayback& playback, FramePtr frame, double pts, int serial);
+    static bool QueuePicture(TCustomPlayer& player, TPlayback& playback, FramePtr frame, double pts,
+                             int serial);
+    // OnVideoHook, then OnFrameHook, on a picture about to be queued.
+    static void RunHooks(TCustomPlayer& player, const TPlayback& playback, AVFrame& picture,
+                         double pts);
     static void Show(TCustomPlayer& player, TPlayback& playback);
     // Frees the picture at the read index and moves on to the next.
     static void AdvancePicture(TPlayback& playback);

@@ -133,5 +133,57 @@ TEST_F(PlayerTest, ManyChannelsAtHighRatesAndMonoAtLowRatesKeepTheirPitch) {
     }
 }
 
+TEST_F(PlayerTest, ADeviceWithFewerChannelsGetsTheSoundDownmixedOrFallsBack) {
+    struct Case {
+        const char* name;
+        const char* layout;
+        const char* device_channels;  // SDL_AUDIO_CHANNELS, or none
+        int channels;                 // what the device is opened with
+        const char* refusal;          // logged when SDL refused the first count
+    };
+    const Case cases[] = {
+        // 7.1 on a stereo device: downmixed to two channels.
+        {"eight.wav", "7.1", "2", 2, nullptr},
+        // SDL takes at most eight: 16 → 6, as the fallback table says.
+        {"sixteen.wav", "hexadecagonal", nullptr, 6,
+         "SDL_OpenAudio (16 channels): Unsupported number of audio channels."},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(std::string(test.name) + " " +
+                     (test.device_channels ? test.device_channels : ""));
+        const auto path = dir_ / test.name;
+        std::string pan = std::string("pan=") + test.layout;
+        for (int channel = 0; channel < (std::string(test.layout) == "7.1" ? 8 : 16); ++channel) {
+            pan += "|c" + std::to_string(channel) + "=c0";
+        }
+        ASSERT_TRUE(
+            RunFfmpeg("-y -f lavfi -i sine=frequency=440:sample_rate=48000:duration=0.8 -af '" +
+                      pan + "' " + ShellQuote(path.string())));
+        if (test.device_channels) {
+            ::setenv("SDL_AUDIO_CHANNELS", test.device_channels, 1);
+        }
+        const bool opened = player_->Open(path.string(), 0, false);
+        ::unsetenv("SDL_AUDIO_CHANNELS");
+        ASSERT_TRUE(opened) << player_->LastErrorText();
+        ASSERT_TRUE(WaitForPosition(750000, 5s));
+        player_->Stop(true);
+        if (test.refusal) {
+            EXPECT_TRUE(Logged(test.refusal));
+        }
+        const testing::TRawSound sound = ReadSound(test.channels, 48000);
+        EXPECT_NEAR(sound.Frequency(), 440.0, 4.0);
+        EXPECT_NEAR(sound.AudibleSeconds(), 0.8, 0.1);
+        // Both front channels carry the tone (a source without LFE leaves
+        // the 5.1 LFE channel silent).
+        for (int channel = 0; channel < 2; ++channel) {
+            int peak = 0;
+            for (int64_t frame = 0; frame < sound.Frames(); ++frame) {
+                peak = std::max(peak, std::abs(static_cast<int>(sound.At(frame, channel))));
+            }
+            EXPECT_GT(peak, 1000) << channel;
+        }
+    }
+}
+
 }  // namespace
 }  // namespace tavrin

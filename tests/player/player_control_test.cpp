@@ -21,12 +21,21 @@ using testing::ShellQuote;
 TEST_F(PlayerTest, OpenWhilePlayingDeliversTheOldFilesEventsFirst) {
     const auto first = testing::MakeTone(dir_, "first.wav", 2.0, 440);
     const auto second = testing::MakeTone(dir_, "second.wav", 0.4, 880);
+    // The internal decoder holds the playing file's context, and only then.
+    const auto attached_file = [this]() -> std::string {
+        const AVFormatContext* context = player_->InternalDecoder().FormatContext();
+        return context ? context->url : "";
+    };
     ASSERT_TRUE(player_->Open(first.string(), 0, false)) << player_->LastErrorText();
+    EXPECT_EQ(attached_file(), first.string());
+    EXPECT_FALSE(player_->InternalDecoder().OwnsContext());
     ASSERT_TRUE(WaitForPosition(300000, 5s));
     ASSERT_TRUE(player_->Open(second.string(), 0, false)) << player_->LastErrorText();
     EXPECT_EQ(player_->FileName(), second.string());
+    EXPECT_EQ(attached_file(), second.string());
     ASSERT_TRUE(WaitForState(psEnd, 5s));
     player_->Stop(true);
+    EXPECT_EQ(attached_file(), "");
     Serve(50ms);
     const std::vector<int64_t> expected{psPlay, psStop, psPlay, psEnd, psStop};
     EXPECT_EQ(States(), expected);

@@ -1,11 +1,13 @@
 // The pure parts of the player: the event ring, the position reports and the
-// play range, the channel fallback and the audio sample correction.
+// play range, the channel fallback, the audio sample correction and the
+// subtitle palette in YUV.
 #include <gtest/gtest.h>
 
 #include <vector>
 
 #include "media/player/event_queue.h"
 #include "media/player/player_audio.h"
+#include "media/player/player_subtitles.h"
 #include "media/player/position_report.h"
 
 namespace tavrin {
@@ -123,6 +125,23 @@ TEST(PlayerAudio, SampleCorrectionAveragesFirstAndStaysWithinTenPercent) {
     EXPECT_EQ(state.count, 0);
     EXPECT_EQ(state.cumulative, 0);
     EXPECT_EQ(WantedSampleCount(state, 1000, NAN, 44100), 1000);
+}
+
+TEST(SubtitlePaletteTest, ColoursBecomeVideoRangeYuvAndKeepTheirAlpha) {
+    struct Case {
+        uint32_t argb;
+        uint32_t yuva;
+    };
+    const Case cases[] = {
+        {0xffffffff, 0xffeb8080},  // white: luma 235
+        {0x80000000, 0x80108080},  // half-transparent black: luma 16
+        {0xffff0000, 0xff515af0},  // red
+        {0x0000ff00, 0x00903622},  // transparent green (144.5 rounds down in 10 bits)
+        {0xff0000ff, 0xff29f06e},  // blue
+    };
+    for (const Case& test : cases) {
+        EXPECT_EQ(RgbaToYuva(test.argb), test.yuva) << std::hex << test.argb;
+    }
 }
 
 }  // namespace

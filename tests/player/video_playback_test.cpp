@@ -3,9 +3,6 @@
 // frames shown and dropped, picture against sound, the display rectangle,
 // the waveform of a sound file, and a seek while paused.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -13,7 +10,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "player_test_support.h"
+#include "virtual_screen.h"
 
 namespace tavrin {
 namespace {
@@ -21,72 +18,7 @@ namespace {
 using namespace std::chrono_literals;
 using testing::RunFfmpeg;
 using testing::ShellQuote;
-
-// An Xvfb of our own for the test program's life.
-class VirtualScreen {
-public:
-    VirtualScreen() {
-        if (!std::filesystem::exists("/usr/bin/Xvfb")) {
-            ::setenv("SDL_VIDEODRIVER", "dummy", 1);
-            return;
-        }
-        for (int number = 90 + ::getpid() % 100;; ++number) {
-            if (std::filesystem::exists("/tmp/.X11-unix/X" + std::to_string(number)) ||
-                std::filesystem::exists("/tmp/.X" + std::to_string(number) + "-lock")) {
-                continue;
-            }
-            display_ = ":" + std::to_string(number);
-            break;
-        }
-        pid_ = ::fork();
-        if (pid_ == 0) {
-            ::execl("/usr/bin/Xvfb", "Xvfb", display_.c_str(), "-screen", "0", "1024x768x24",
-                    "-nolisten", "tcp", static_cast<char*>(nullptr));
-            ::_exit(127);
-        }
-        const std::string socket = "/tmp/.X11-unix/X" + display_.substr(1);
-        for (int i = 0; i < 100 && !std::filesystem::exists(socket); ++i) {
-            std::this_thread::sleep_for(50ms);
-        }
-        ::setenv("DISPLAY", display_.c_str(), 1);
-        ::unsetenv("SDL_VIDEODRIVER");
-    }
-    ~VirtualScreen() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGTERM);
-            ::waitpid(pid_, nullptr, 0);
-        }
-    }
-
-private:
-    std::string display_;
-    pid_t pid_ = -1;
-};
-
-class VideoPlaybackTest : public testing::PlayerTest {
-protected:
-    static void SetUpTestSuite() { screen_ = new VirtualScreen(); }
-    static void TearDownTestSuite() {
-        delete screen_;
-        screen_ = nullptr;
-    }
-    void SetUp() override {
-        PlayerTest::SetUp();
-        player_->SetDisableDisplay(false);
-    }
-    std::filesystem::path MakeClip(const std::string& name, double seconds) {
-        const auto path = dir_ / name;
-        RunFfmpeg("-f lavfi -i testsrc=size=320x240:rate=25:duration=" + std::to_string(seconds) +
-                  " -f lavfi -i sine=frequency=440:duration=" + std::to_string(seconds) +
-                  " -c:v libx264 -preset ultrafast -g 10 -pix_fmt yuv420p -c:a aac -shortest " +
-                  ShellQuote(path.string()));
-        return path;
-    }
-
-    static VirtualScreen* screen_;
-};
-
-VirtualScreen* VideoPlaybackTest::screen_ = nullptr;
+using testing::VideoPlaybackTest;
 
 TEST_F(VideoPlaybackTest, AClipShowsItsFramesInStepWithItsSound) {
     const auto clip = MakeClip("clip.mp4", 4.0);
