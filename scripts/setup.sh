@@ -14,6 +14,8 @@ packages=(
     libavcodec-dev libavformat-dev libavfilter-dev libavdevice-dev
     libavutil-dev libswresample-dev libswscale-dev ffmpeg
     libsdl2-dev
+    # Xlib: the player tests make a host window of their own to draw into.
+    libx11-dev
     # Qt 6 Widgets for the windows, its platform plugins (xcb, offscreen) and
     # Qt Test; a font so that windows draw their texts.
     qt6-base-dev qt6-qpa-plugins libqt6test6 fonts-dejavu-core
