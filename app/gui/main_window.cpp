@@ -19,6 +19,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QTextCursor>
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QVBoxLayout>
@@ -35,11 +36,11 @@ namespace tavrin {
 
 namespace {
 
-// The client area the window opens with, and the smallest inside the window
-// may have: 685 x 528 for the whole window, less a frame of 8 pixels a side
-// and a 30-pixel title bar.
+// The client area (below the menu bar) the window opens with, and the
+// smallest it may have: 685 x 528 for the whole window, less a frame of 8
+// pixels a side, a 30-pixel title bar and a 22-pixel menu bar.
 constexpr QSize kClientSize(702, 488);
-constexpr QSize kMinimumInside(669, 490);
+constexpr QSize kMinimumClient(669, 468);
 constexpr int kFileColumnWidth = 550;
 constexpr int kDurationColumnWidth = 80;
 constexpr int kFrameSizeRowsShown = 16;
@@ -111,9 +112,8 @@ TfrmMain::TfrmMain(TWindowSeams seams, QWidget* parent)
     job_ = MakeMergeJob();
     BuildControls();
     ConnectControls();
-    const int menuHeight = menuBar()->sizeHint().height();
-    resize(kClientSize.width(), kClientSize.height() + menuHeight);
-    setMinimumSize(kMinimumInside);
+    centralWidget()->setMinimumSize(kMinimumClient);
+    resize(kClientSize.width(), kClientSize.height() + menuBar()->sizeHint().height());
 }
 
 TfrmMain::~TfrmMain() {
@@ -207,6 +207,7 @@ QWidget* TfrmMain::BuildAudioGroup() {
     lvFiles_->setObjectName(QStringLiteral("lvFiles"));
     lvFiles_->setColumnCount(2);
     lvFiles_->setHeaderLabels({QStringLiteral("Audio Files"), QStringLiteral("Duration")});
+    lvFiles_->header()->setStretchLastSection(false);
     lvFiles_->setColumnWidth(0, kFileColumnWidth);
     lvFiles_->setColumnWidth(1, kDurationColumnWidth);
     lvFiles_->setRootIsDecorated(false);
@@ -339,6 +340,9 @@ void TfrmMain::showEvent(QShowEvent* event) {
         return;
     }
     shown_before_ = true;
+    // The client area below the menu bar opens at its stated size.
+    layout()->activate();
+    resize(size() + kClientSize - centralWidget()->size());
     if (const QScreen* screen = this->screen()) {
         QRect frame = frameGeometry();
         frame.moveCenter(screen->availableGeometry().center());
@@ -439,7 +443,12 @@ void TfrmMain::SetPausedState() {
 // --- The log ---------------------------------------------------------------------
 
 void TfrmMain::AppendLog(const QString& line) {
-    mmoLog_->appendPlainText(line);
+    // Written at the end by hand: appending to an empty log would swallow a
+    // leading empty line.
+    QTextCursor end(mmoLog_->document());
+    end.movePosition(QTextCursor::End);
+    end.insertText(log_line_count_ == 0 ? line : QLatin1Char('\n') + line);
+    ++log_line_count_;
     if (IsFailureLine(line)) {
         last_failure_line_ = line;
         lblStatus_->setText(line.mid(3));
@@ -510,6 +519,7 @@ void TfrmMain::AddAudioFiles(const QStringList& paths) {
     if (paths.isEmpty()) {
         return;
     }
+    const QString statusBefore = lblStatus_->text();
     for (const QString& path : paths) {
         std::int64_t duration = 0;
         if (decoder_.LoadFile(S(path))) {
@@ -527,6 +537,7 @@ void TfrmMain::AddAudioFiles(const QStringList& paths) {
             QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
         }
     }
+    lblStatus_->setText(statusBefore);
 
     const QString& first = paths.first();
     if (!decoder_.LoadFile(S(first))) {

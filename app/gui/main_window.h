@@ -141,6 +141,7 @@ private:
     bool closing_ = false;
     bool shown_before_ = false;
     bool error_box_shown_ = false;
+    int log_line_count_ = 0;
     QString last_failure_line_;
     QString last_opened_file_;
 
