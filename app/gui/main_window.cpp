@@ -493,6 +493,9 @@ void TfrmMain::AddVideoClicked() {
 }
 
 void TfrmMain::AddVideoFile(const QString& path) {
+    if (!EnsureLibraries(true)) {
+        return;
+    }
     edtVideoFile_->setText(path);
     if (!decoder_.LoadFile(S(path))) {
         LogFailure(QStringLiteral("***File load error: ") + path + QStringLiteral(": ") +
@@ -516,7 +519,7 @@ void TfrmMain::AddAudioClicked() {
 }
 
 void TfrmMain::AddAudioFiles(const QStringList& paths) {
-    if (paths.isEmpty()) {
+    if (paths.isEmpty() || !EnsureLibraries(true)) {
         return;
     }
     const QString statusBefore = lblStatus_->text();
@@ -694,6 +697,8 @@ void TfrmMain::MergeClicked() {
 }
 
 void TfrmMain::MergeEnded(const TMergeResult& result) {
+    // A folder that could not be made was replaced by the default one.
+    ShowOutputFolder(Q(settings_.OutputDir()));
     switch (result.Outcome) {
         case TMergeOutcome::NoLibraries:
             LogFailure(QStringLiteral("***") + Q(result.ErrorText));
@@ -705,6 +710,9 @@ void TfrmMain::MergeEnded(const TMergeResult& result) {
         case TMergeOutcome::Failed:
             break;
         case TMergeOutcome::Finished:
+            // The last report may fall a frame short of the video's end.
+            ProgressBar1_->setValue(100);
+            return;
         case TMergeOutcome::Stopped:
             return;
     }
