@@ -209,7 +209,12 @@ QWidget* TfrmMain::BuildAudioGroup() {
     lvFiles_->setHeaderLabels({QStringLiteral("Audio Files"), QStringLiteral("Duration")});
     lvFiles_->header()->setStretchLastSection(false);
     lvFiles_->setColumnWidth(0, kFileColumnWidth);
-    lvFiles_->setColumnWidth(1, kDurationColumnWidth);
+    // 80 pixels held the time in the original's small font; a larger
+    // desktop font still shows it whole.
+    lvFiles_->setColumnWidth(
+        1,
+        std::max(kDurationColumnWidth,
+                 lvFiles_->fontMetrics().horizontalAdvance(QStringLiteral("00:00:00.000")) + 12));
     lvFiles_->setRootIsDecorated(false);
     lvFiles_->setSelectionMode(QAbstractItemView::SingleSelection);
     lvFiles_->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -262,6 +267,8 @@ QWidget* TfrmMain::BuildStatusRow() {
     layout->setContentsMargins(0, 0, 0, 0);
     lblStatus_ = Label("lblStatus", "00:00:00");
     lblStatus_->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    lblStatus_->setMinimumWidth(lblStatus_->fontMetrics().horizontalAdvance(
+        QStringLiteral("Current Output Size: 000000000; Time: 00:00:00.000")));
     ProgressBar1_ = new QProgressBar;
     ProgressBar1_->setObjectName(QStringLiteral("ProgressBar1"));
     ProgressBar1_->setRange(0, 100);
