@@ -9,6 +9,7 @@
 #include <QFileInfo>
 #include <QGridLayout>
 #include <QGroupBox>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
@@ -96,7 +97,13 @@ void Fill(QComboBox* list, std::span<const std::string_view> entries, int select
 }
 
 bool IsFailureLine(const QString& line) {
-    return line.startsWith(QLatin1String("***")) && line != QLatin1String(kInfoHeading);
+    return (line.startsWith(QLatin1String("***")) && line != QLatin1String(kInfoHeading)) ||
+           line.startsWith(QLatin1String("failed to load "));
+}
+
+// What the status label shows of a failure line: without its "***".
+QString FailureText(const QString& line) {
+    return line.startsWith(QLatin1String("***")) ? line.mid(3) : line;
 }
 
 }  // namespace
@@ -112,11 +119,13 @@ TfrmMain::TfrmMain(TWindowSeams seams, QWidget* parent)
     job_ = MakeMergeJob();
     BuildControls();
     ConnectControls();
+    ConnectPreview();
     centralWidget()->setMinimumSize(kMinimumClient);
     resize(kClientSize.width(), kClientSize.height() + menuBar()->sizeHint().height());
 }
 
 TfrmMain::~TfrmMain() {
+    preview_.reset();
     job_.reset();
     encoder_.Stop(true);
 }
@@ -129,6 +138,7 @@ std::unique_ptr<TMergeJob> TfrmMain::MakeMergeJob() {
     callbacks.Progress = [this](TMergeStage, std::int64_t percent, const TProgressInfo& info) {
         ShowProgress(percent, info);
     };
+    callbacks.StopPreview = [this] { preview_->StopAndWait(); };
     callbacks.ShowError = [this](const std::string& message) { ShowTaskError(Q(message)); };
     callbacks.Warn = [this](const std::string& title, const std::string& text) {
         seams_.ShowMessage(this, TMessageKind::Warning, Q(title), Q(text));
@@ -323,6 +333,14 @@ void TfrmMain::ConnectControls() {
     connect(btnStop_, &QPushButton::clicked, this, &TfrmMain::StopClicked);
     connect(btnPause_, &QPushButton::clicked, this, &TfrmMain::PauseClicked);
     connect(btnExit_, &QPushButton::clicked, this, &QWidget::close);
+    connect(btnPlay_, &QPushButton::clicked, this, &TfrmMain::PlayClicked);
+    connect(btnPlayPause_, &QPushButton::clicked, this, &TfrmMain::PlayPauseClicked);
+    connect(btnPlayStop_, &QPushButton::clicked, this, &TfrmMain::PlayStopClicked);
+    connect(lvFiles_, &QTreeWidget::itemDoubleClicked, this, [this] {
+        if (lvFiles_->currentItem() != nullptr) {
+            PlayClicked();
+        }
+    });
     connect(cboVideoFormat_, &QComboBox::activated, this, &TfrmMain::FormatChosen);
     connect(cboFrameSize_, &QComboBox::activated, this,
             [this](int index) { SettingWritten(settings_.SetFrameSizeIndex(index)); });
@@ -458,7 +476,7 @@ void TfrmMain::AppendLog(const QString& line) {
     ++log_line_count_;
     if (IsFailureLine(line)) {
         last_failure_line_ = line;
-        lblStatus_->setText(line.mid(3));
+        lblStatus_->setText(FailureText(line));
     }
 }
 
@@ -727,7 +745,7 @@ void TfrmMain::MergeEnded(const TMergeResult& result) {
     // own error box said it already.
     if (!error_box_shown_ && !last_failure_line_.isEmpty()) {
         seams_.ShowMessage(this, TMessageKind::Warning, QLatin1String(kApplicationTitle),
-                           last_failure_line_.mid(3));
+                           FailureText(last_failure_line_));
     }
 }
 
@@ -766,6 +784,61 @@ void TfrmMain::ShowTaskError(const QString& message) {
     seams_.ShowMessage(this, TMessageKind::Warning, QLatin1String(kApplicationTitle), message);
 }
 
+// --- The audio preview -------------------------------------------------------------
+
+void TfrmMain::ConnectPreview() {
+    TWindowPreview::Hooks hooks;
+    hooks.Log = [this](const std::string& line) { AppendLog(Q(line)); };
+    hooks.StopEncoder = [this] { encoder_.Stop(true); };
+    hooks.ControlsChanged = [this] { ApplyPreviewControls(); };
+    hooks.Position = [this](const std::string& text) { lblStatus_->setText(Q(text)); };
+    preview_ = std::make_unique<TWindowPreview>(std::move(hooks));
+}
+
+void TfrmMain::ApplyPreviewControls() {
+    const TWindowPreview::Controls controls = preview_->Current();
+    btnAddVideo_->setEnabled(controls.AddVideo);
+    btnAddAudio_->setEnabled(controls.AddAudio);
+    btnStart_->setEnabled(controls.Merge);
+    btnStop_->setEnabled(controls.MergeStop);
+    btnPause_->setEnabled(controls.MergePause);
+    btnClear_->setEnabled(controls.Clear);
+    lvFiles_->setEnabled(controls.List);
+    btnPlayStop_->setEnabled(controls.PlayStop);
+    btnPlayPause_->setEnabled(controls.PlayPause);
+    btnPlayPause_->setText(Q(controls.PauseCaption));
+}
+
+void TfrmMain::PlayClicked() {
+    QTreeWidgetItem* current = lvFiles_->currentItem();
+    const int selected =
+        current != nullptr && current->isSelected() ? lvFiles_->indexOfTopLevelItem(current) : -1;
+    std::vector<std::string> rows;
+    for (const QString& row : AudioRows()) {
+        rows.push_back(S(row));
+    }
+    if (rows.empty()) {
+        return;
+    }
+    // The picture, if any, goes into the panel on an X11 desktop; elsewhere
+    // the player makes no window for a song.
+    const uintptr_t panel = QGuiApplication::platformName() == QLatin1String("xcb")
+                                ? static_cast<uintptr_t>(Panel1_->winId())
+                                : 0;
+    preview_->Play(rows, selected, panel);
+    ApplyPreviewControls();
+}
+
+void TfrmMain::PlayPauseClicked() {
+    preview_->PauseClicked();
+    ApplyPreviewControls();
+}
+
+void TfrmMain::PlayStopClicked() {
+    preview_->StopClicked();
+    ApplyPreviewControls();
+}
+
 // --- Closing ---------------------------------------------------------------------
 
 void TfrmMain::closeEvent(QCloseEvent* event) {
@@ -778,6 +851,7 @@ void TfrmMain::closeEvent(QCloseEvent* event) {
     }
     closing_ = true;
     job_->DetachEvents();
+    preview_->Detach();
     if (merging_) {
         job_->Stop();
     }

@@ -17,6 +17,7 @@
 #include "app/core/global_object.h"
 #include "app/core/merge_job.h"
 #include "app/core/settings.h"
+#include "app/gui/window_preview.h"
 #include "app/gui/window_seams.h"
 #include "app/gui/window_states.h"
 #include "media/encoder/custom_encoder.h"
@@ -62,6 +63,11 @@ public:
     void MergeClicked();
     void StopClicked();
     void PauseClicked();
+    // The audio preview: "Play" (or a double click on a row), its "Pause"
+    // and its "Stop".
+    void PlayClicked();
+    void PlayPauseClicked();
+    void PlayStopClicked();
     // What "Add Video" and "Add Audio" do with the chosen files.
     void AddVideoFile(const QString& path);
     void AddAudioFiles(const QStringList& paths);
@@ -95,6 +101,7 @@ public:
     TGlobalObject& Global() { return global_; }
     TSettings& Settings() { return settings_; }
     TZOZovadod& Encoder() { return encoder_; }
+    TWindowPreview& Preview() { return *preview_; }
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -128,12 +135,16 @@ private:
     void MoveSelectedRow(int step);
     QStringList AudioRows() const;
     QString ProductCaption(const char* versionWord) const;
+    void ConnectPreview();
+    // Shows what the audio preview enables and its "Pause" caption.
+    void ApplyPreviewControls();
 
     TWindowSeams seams_;
     TGlobalObject global_;
     TSettings settings_;
     TZOZovadod encoder_;
     TVEVarazez decoder_;
+    std::unique_ptr<TWindowPreview> preview_;
     std::unique_ptr<TMergeJob> job_;
 
     TWindowMode mode_ = TWindowMode::Idle;
