@@ -26,22 +26,12 @@
 #include "app/gui/file_filters.h"
 #include "app/gui/file_list_delegate.h"
 #include "app/gui/main_window.h"
-#include "app/gui/qt_dispatcher.h"
 #include "core/merge_test_support.h"
-#include "media/runtime/main_thread.h"
 #include "window_seams_support.h"
 
 using namespace tavrin;
 using namespace tavrin::testing;
 namespace fs = std::filesystem;
-
-namespace {
-
-QString Path(const fs::path& path) {
-    return QString::fromStdString(path.string());
-}
-
-}  // namespace
 
 class MainWindowTest : public QObject {
     Q_OBJECT
@@ -52,7 +42,7 @@ private:
     std::shared_ptr<TFakeDesktop> desktop_;
     std::unique_ptr<TfrmMain> window_;
 
-    QString Media(const char* name) const { return Path(media_->path() / name); }
+    QString Media(const char* name) const { return QPath(media_->path() / name); }
 
     template <typename T = QWidget>
     T* Control(const char* name) const {
@@ -90,8 +80,7 @@ private:
 
 private slots:
     void initTestCase() {
-        InitMainThread();
-        InstallQtDispatcher();
+        StartWindowRuntime();
         media_ = std::make_unique<TempDir>();
         MakeMergeMediaSet(*media_);
         const std::string dir = ShellQuote(media_->path().string());
@@ -110,13 +99,12 @@ private slots:
 
     void cleanupTestCase() {
         window_.reset();
-        SetMainThreadDispatcher(nullptr);
-        ShutdownMainThread();
+        StopWindowRuntime();
     }
 
     void init() {
         home_ = std::make_unique<TempDir>();
-        UseOwnHome(Path(home_->path()));
+        UseOwnHome(QPath(home_->path()));
         desktop_ = std::make_shared<TFakeDesktop>();
         OpenWindow();
     }
@@ -188,7 +176,7 @@ private slots:
         // Shown: the caption names the product and the settings are restored
         // (first start: the fallback folder under the home folder).
         QCOMPARE(window_->windowTitle(), QStringLiteral("Tavrin Free  ver 1.000 "));
-        QCOMPARE(Control<QLineEdit>("edDirectory")->text(), Path(home_->path() / "tavrinfree"));
+        QCOMPARE(Control<QLineEdit>("edDirectory")->text(), QPath(home_->path() / "tavrinfree"));
         QVERIFY(fs::is_directory(home_->path() / "tavrinfree"));
         QCOMPARE(Control<QComboBox>("cboVideoFormat")->count(), 16);
         QCOMPARE(Control<QComboBox>("cboVideoFormat")->currentText(), QStringLiteral("3GP"));
@@ -477,12 +465,12 @@ private slots:
 
     void droppedBadInput() {
         // A folder and a file that is not media: each said, neither listed.
-        window_->DropFiles({Path(media_->path()), Media("notes.txt")});
+        window_->DropFiles({QPath(media_->path()), Media("notes.txt")});
         QCOMPARE(List()->topLevelItemCount(), 0);
         QVERIFY(Control<QLineEdit>("edtVideoFile")->text().isEmpty());
         const QString log = window_->LogText();
         QVERIFY(log.contains(QStringLiteral("***A folder cannot be added, only files: ") +
-                             Path(media_->path())));
+                             QPath(media_->path())));
         QVERIFY(log.contains(QStringLiteral("***File load error: ") + Media("notes.txt")));
         QVERIFY(Status().startsWith(QStringLiteral("File load error: ")));
         QCOMPARE(window_->Mode(), TWindowMode::Idle);
@@ -490,7 +478,7 @@ private slots:
         // A hundred files at once: all listed, in order, the window idle.
         QStringList many;
         for (int i = 0; i < 100; ++i) {
-            const QString copy = Path(home_->path() / ("song" + std::to_string(i) + ".mp3"));
+            const QString copy = QPath(home_->path() / ("song" + std::to_string(i) + ".mp3"));
             QVERIFY(QFile::copy(Media("short.mp3"), copy));
             many << copy;
         }
@@ -534,7 +522,7 @@ private slots:
 
         window_.reset();
         OpenWindow();
-        QCOMPARE(Control<QLineEdit>("edDirectory")->text(), Path(folder));
+        QCOMPARE(Control<QLineEdit>("edDirectory")->text(), QPath(folder));
         QCOMPARE(Control<QComboBox>("cboVideoFormat")->currentText(), QStringLiteral("MP4"));
         QCOMPARE(Control<QComboBox>("cboFrameSize")->currentIndex(), 10);
         QCOMPARE(Control<QComboBox>("cmbVideoQuality")->currentIndex(), 6);

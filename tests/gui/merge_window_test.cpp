@@ -18,9 +18,7 @@
 #include <memory>
 
 #include "app/gui/main_window.h"
-#include "app/gui/qt_dispatcher.h"
 #include "core/merge_test_support.h"
-#include "media/runtime/main_thread.h"
 #include "window_seams_support.h"
 
 using namespace tavrin;
@@ -28,10 +26,6 @@ using namespace tavrin::testing;
 namespace fs = std::filesystem;
 
 namespace {
-
-QString Path(const fs::path& path) {
-    return QString::fromStdString(path.string());
-}
 
 constexpr int kMp4FormatIndex = 6;
 
@@ -68,7 +62,7 @@ private:
     std::shared_ptr<TFakeDesktop> desktop_;
     std::unique_ptr<TfrmMain> window_;
 
-    QString Media(const char* name) const { return Path(media_->path() / name); }
+    QString Media(const char* name) const { return QPath(media_->path() / name); }
     QPushButton* Button(const char* name) const {
         return window_->findChild<QPushButton*>(QLatin1String(name));
     }
@@ -114,8 +108,7 @@ private:
 
 private slots:
     void initTestCase() {
-        InitMainThread();
-        InstallQtDispatcher();
+        StartWindowRuntime();
         media_ = std::make_unique<TempDir>();
         MakeMergeMediaSet(*media_);
         // Larger pictures make the final task last long enough to stop it.
@@ -129,13 +122,12 @@ private slots:
 
     void cleanupTestCase() {
         window_.reset();
-        SetMainThreadDispatcher(nullptr);
-        ShutdownMainThread();
+        StopWindowRuntime();
     }
 
     void init() {
         home_ = std::make_unique<TempDir>();
-        UseOwnHome(Path(home_->path()));
+        UseOwnHome(QPath(home_->path()));
         out_ = home_->path() / "out";
         fs::create_directories(out_);
         desktop_ = std::make_shared<TFakeDesktop>();
@@ -168,7 +160,7 @@ private slots:
         QVERIFY(statusText.match(Status()).hasMatch());
         QCOMPARE(window_->LogText().count(QStringLiteral("mergeing finished")), 2);
         QVERIFY(desktop_->Messages.empty());
-        QCOMPARE(desktop_->OpenedFolders, QStringList{Path(out_)});
+        QCOMPARE(desktop_->OpenedFolders, QStringList{QPath(out_)});
         CheckIdleAndClean();
 
         const auto names = FolderEntries(out_);
@@ -329,9 +321,9 @@ private slots:
         window_->MergeClicked();
         QVERIFY(!desktop_->Messages.empty());
         QCOMPARE(desktop_->Messages[0].Title, QStringLiteral("Warning"));
-        QVERIFY(desktop_->Messages[0].Text.contains(Path(out_)));
+        QVERIFY(desktop_->Messages[0].Text.contains(QPath(out_)));
         QVERIFY(window_->LogText().contains(QStringLiteral("***Cannot do convert, error: ")));
-        QCOMPARE(window_->OutputFolderBox()->text(), Path(home_->path() / "tavrin"));
+        QCOMPARE(window_->OutputFolderBox()->text(), QPath(home_->path() / "tavrin"));
         QCOMPARE(window_->Mode(), TWindowMode::Idle);
         QVERIFY(fs::is_regular_file(out_));
         QVERIFY(FolderEntries(home_->path() / "tavrin").empty());
@@ -350,7 +342,7 @@ private slots:
             ~Unmount() { RunCommand("umount " + ShellQuote(folder.string())); }
         } unmount{small};
         QVERIFY(window_->Settings().SetOutputDir(small.string()));
-        window_->ShowOutputFolder(Path(small));
+        window_->ShowOutputFolder(QPath(small));
         ListFiles("video.mp4");
         window_->MergeClicked();
         QVERIFY(!desktop_->Messages.empty());

@@ -13,21 +13,11 @@
 #include <memory>
 
 #include "app/gui/main_window.h"
-#include "app/gui/qt_dispatcher.h"
 #include "fixtures/media_fixtures.h"
-#include "media/runtime/main_thread.h"
 #include "window_seams_support.h"
 
 using namespace tavrin;
 using namespace tavrin::testing;
-
-namespace {
-
-QString Path(const std::filesystem::path& path) {
-    return QString::fromStdString(path.string());
-}
-
-}  // namespace
 
 class PreviewWindowTest : public QObject {
     Q_OBJECT
@@ -51,25 +41,23 @@ private:
 
 private slots:
     void initTestCase() {
-        InitMainThread();
-        InstallQtDispatcher();
+        StartWindowRuntime();
         dir_ = std::make_unique<TempDir>();
-        UseOwnHome(Path(dir_->path() / "home"));
+        UseOwnHome(QPath(dir_->path() / "home"));
         ::setenv("SDL_AUDIODRIVER", "disk", 1);
         ::setenv("SDL_DISKAUDIOFILE", (dir_->path() / "sound.raw").c_str(), 1);
         for (int i = 0; i < 3; ++i) {
             const auto tone =
                 MakeTone(*dir_, "tone" + std::to_string(i) + ".wav", 1.5, 300 + 200 * i);
             QVERIFY(std::filesystem::exists(tone));
-            tones_ << Path(tone);
+            tones_ << QPath(tone);
         }
     }
 
     void cleanupTestCase() {
         window_.reset();
         ::unsetenv("SDL_DISKAUDIOFILE");
-        SetMainThreadDispatcher(nullptr);
-        ShutdownMainThread();
+        StopWindowRuntime();
     }
 
     void init() {
@@ -139,9 +127,9 @@ private slots:
     void anUnreadableRowStopsThePlay() {
         const auto broken = dir_->path() / "broken.wav";
         std::ofstream(broken) << "not a song";
-        window_->AddAudioFiles({tones_[0], tones_[1], Path(broken)});
+        window_->AddAudioFiles({tones_[0], tones_[1], QPath(broken)});
         window_->PlayClicked();
-        const QString line = QStringLiteral("failed to load ") + Path(broken);
+        const QString line = QStringLiteral("failed to load ") + QPath(broken);
         QVERIFY(window_->LogText().contains(line));
         QCOMPARE(Status(), line);
         QVERIFY(!window_->Preview().Playing());

@@ -11,19 +11,13 @@
 #include <filesystem>
 
 #include "app/gui/main_window.h"
-#include "app/gui/qt_dispatcher.h"
 #include "fixtures/media_fixtures.h"
-#include "media/runtime/main_thread.h"
 #include "window_seams_support.h"
 
 using namespace tavrin;
 using namespace tavrin::testing;
 
 namespace {
-
-QString Path(const std::filesystem::path& path) {
-    return QString::fromStdString(path.string());
-}
 
 bool Save(QWidget& window, const QString& file) {
     const bool saved = window.grab().save(file);
@@ -42,11 +36,10 @@ int main(int argc, char* argv[]) {
     }
     const QString folder = QString::fromLocal8Bit(argv[1]);
     QDir().mkpath(folder);
-    InitMainThread();
-    InstallQtDispatcher();
+    StartWindowRuntime();
 
     TempDir home;
-    UseOwnHome(Path(home.path()));
+    UseOwnHome(QPath(home.path()));
     const auto media = home.path() / "Videos";
     std::filesystem::create_directories(media);
     TempDir made;
@@ -64,7 +57,7 @@ int main(int argc, char* argv[]) {
     QStringList songs;
     for (const char* name : {"beach-waves.mp3", "evening-song.mp3", "road-home.mp3"}) {
         std::filesystem::copy_file(made / name, media / name);
-        songs << Path(media / name);
+        songs << QPath(media / name);
     }
 
     int status = 0;
@@ -76,7 +69,7 @@ int main(int argc, char* argv[]) {
         window.Settings().SetOutputFormatIndex(6);
         window.show();
         QApplication::processEvents();
-        window.AddVideoFile(Path(media / "holiday.mp4"));
+        window.AddVideoFile(QPath(media / "holiday.mp4"));
         window.AddAudioFiles(songs);
         auto* list = window.findChild<QTreeWidget*>(QStringLiteral("lvFiles"));
         list->setCurrentItem(list->topLevelItem(1));
@@ -103,7 +96,6 @@ int main(int argc, char* argv[]) {
             status = 1;
         }
     }
-    SetMainThreadDispatcher(nullptr);
-    ShutdownMainThread();
+    StopWindowRuntime();
     return status;
 }

@@ -2,6 +2,9 @@
 
 #include <QDir>
 
+#include "app/gui/qt_dispatcher.h"
+#include "media/runtime/main_thread.h"
+
 namespace tavrin::testing {
 
 TWindowSeams FakeSeams(const std::shared_ptr<TFakeDesktop>& desktop) {
@@ -22,6 +25,20 @@ TWindowSeams FakeSeams(const std::shared_ptr<TFakeDesktop>& desktop) {
     };
     seams.OpenFolder = [desktop](const QString& folder) { desktop->OpenedFolders << folder; };
     return seams;
+}
+
+QString QPath(const std::filesystem::path& path) {
+    return QString::fromStdString(path.string());
+}
+
+void StartWindowRuntime() {
+    InitMainThread();
+    InstallQtDispatcher();
+}
+
+void StopWindowRuntime() {
+    SetMainThreadDispatcher(nullptr);
+    ShutdownMainThread();
 }
 
 void UseOwnHome(const QString& folder) {

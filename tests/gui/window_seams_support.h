@@ -5,6 +5,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <filesystem>
 #include <memory>
 #include <vector>
 
@@ -33,6 +34,14 @@ struct TFakeDesktop {
 
 // Seams that act on the shared stand-in.
 TWindowSeams FakeSeams(const std::shared_ptr<TFakeDesktop>& desktop);
+
+// A path as the window's controls show it.
+QString QPath(const std::filesystem::path& path);
+
+// The main thread's queue served from Qt's event loop, as in the program;
+// and its end, after the last window is gone.
+void StartWindowRuntime();
+void StopWindowRuntime();
 
 // Points HOME and XDG_CONFIG_HOME at a folder of the test's own, so that no
 // user's settings are read or written.
