@@ -1,0 +1,38 @@
+// Which controls of the main window are usable while it is idle, merging or
+// paused: decided here as a table, applied by the window.
+#pragma once
+
+namespace tavrin {
+
+enum class TWindowMode { Idle, Busy, Paused };
+
+// One flag per control (or group of controls) whose state the modes set.
+struct TControlEnables {
+    bool AddVideo = true;
+    bool AddAudio = true;
+    bool Merge = true;
+    bool MergeStop = false;
+    bool MergePause = false;
+    bool Exit = true;
+    bool Clear = true;
+    bool Up = true;
+    bool Down = true;
+    bool List = true;
+    bool ChooseFolder = true;  // the "..." button
+    bool Play = true;
+    bool PlayStop = true;
+    bool PlayPause = true;
+    bool FormatList = true;
+    bool FrameSizeList = true;
+    // Enabled whenever the window is idle, whether or not the box is ticked.
+    bool QualityList = true;
+    bool QualityBox = true;
+
+    bool operator==(const TControlEnables&) const = default;
+};
+
+// The controls' states in a mode. listEnabledNow is the list's present
+// state, which pausing leaves as it is.
+TControlEnables ControlEnablesFor(TWindowMode mode, bool listEnabledNow);
+
+}  // namespace tavrin

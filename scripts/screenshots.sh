@@ -1,0 +1,14 @@
+#!/usr/bin/env bash
+# Renders the windows into docs/images/ (PNG) under a virtual X display, with
+# media and settings made in a temporary home: the main window idle with a
+# video and three songs listed, and the main window merging.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+build=build/release
+if [ ! -f "$build/build.ninja" ]; then
+    cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo
+fi
+cmake --build "$build" -j2 --target tavrin_render_windows
+mkdir -p docs/images
+QT_QPA_PLATFORM=xcb xvfb-run -a -s "-screen 0 1280x1024x24" \
+    "$build/tests/gui/tavrin_render_windows" docs/images
