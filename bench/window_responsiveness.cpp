@@ -32,7 +32,7 @@ int main(int argc, char* argv[]) {
     seams.ShowMessage = [](QWidget*, TMessageKind, const QString& title, const QString& text) {
         std::fprintf(stderr, "%s: %s\n", qPrintable(title), qPrintable(text));
     };
-    seams.OpenFolder = [](const QString&) {};
+    seams.Desktop.openUrl = [](const QUrl&) {};
 
     std::vector<double> gaps_ms;
     // When each gap ended, seconds into the merge: where the long ones fall.

@@ -26,11 +26,14 @@
 #include <QVBoxLayout>
 #include <algorithm>
 
+#include "app/core/about_text.h"
 #include "app/core/choice_lists.h"
 #include "app/core/duration_text.h"
 #include "app/core/file_inspection.h"
 #include "app/gui/file_filters.h"
 #include "app/gui/file_list_delegate.h"
+#include "app/gui/main_menu.h"
+#include "app/gui/share_buttons.h"
 #include "media/runtime/loader.h"
 
 namespace tavrin {
@@ -118,6 +121,13 @@ TfrmMain::TfrmMain(TWindowSeams seams, QWidget* parent)
     setAcceptDrops(true);
     job_ = MakeMergeJob();
     BuildControls();
+    chooser_ = std::make_unique<TfmDirectory>(this, seams_.Desktop);
+    about_ = std::make_unique<TfrmAbout1>(this, global_, seams_.Desktop, CurrentYear());
+    folder_actions_ = std::make_unique<TOutputFolderActions>(
+        this, edDirectory_, global_.IniFileName(), seams_.Desktop, [this](QWidget* parent) {
+            return seams_.ChooseFolder ? seams_.ChooseFolder(parent) : ShowFolderChooser(*chooser_);
+        });
+    FillMainMenu(*menuBar(), global_, seams_.Desktop, [this] { ShowAboutWindow(*about_); });
     ConnectControls();
     ConnectPreview();
     centralWidget()->setMinimumSize(kMinimumClient);
@@ -149,7 +159,7 @@ std::unique_ptr<TMergeJob> TfrmMain::MakeMergeJob() {
 // --- Building the window ---------------------------------------------------------
 
 void TfrmMain::BuildControls() {
-    menuBar();  // the main menu's entries are added by the menu's own code
+    menuBar();  // its entries come from FillMainMenu
     auto* central = new QWidget;
     auto* layout = new QVBoxLayout(central);
     layout->setContentsMargins(6, 6, 6, 6);
@@ -299,15 +309,8 @@ QWidget* TfrmMain::BuildBottomRow() {
     auto* row = new QWidget;
     auto* layout = new QHBoxLayout(row);
     layout->setContentsMargins(0, 0, 0, 0);
-    share_bar_ = new QWidget;
+    share_bar_ = new TShareBar(global_.ProductPageUrl(), seams_.Desktop, nullptr);
     share_bar_->setObjectName(QStringLiteral("shareBar"));
-    auto* shareLayout = new QHBoxLayout(share_bar_);
-    shareLayout->setContentsMargins(0, 0, 0, 0);
-    lblShare_ = Label("lblShare", "Share:");
-    shareLayout->addWidget(lblShare_);
-    share_buttons_layout_ = new QHBoxLayout;
-    share_buttons_layout_->setObjectName(QStringLiteral("shareButtonsLayout"));
-    shareLayout->addLayout(share_buttons_layout_);
     layout->addWidget(share_bar_);
     layout->addStretch(1);
     btnStart_ = Button("btnStart", "Merge", false);
@@ -333,6 +336,8 @@ void TfrmMain::ConnectControls() {
     connect(btnStop_, &QPushButton::clicked, this, &TfrmMain::StopClicked);
     connect(btnPause_, &QPushButton::clicked, this, &TfrmMain::PauseClicked);
     connect(btnExit_, &QPushButton::clicked, this, &QWidget::close);
+    connect(btn_output_, &QPushButton::clicked, this, &TfrmMain::ChooseOutputFolderClicked);
+    connect(btn_open_, &QPushButton::clicked, this, &TfrmMain::OpenOutputFolder);
     connect(btnPlay_, &QPushButton::clicked, this, &TfrmMain::PlayClicked);
     connect(btnPlayPause_, &QPushButton::clicked, this, &TfrmMain::PlayPauseClicked);
     connect(btnPlayStop_, &QPushButton::clicked, this, &TfrmMain::PlayStopClicked);
@@ -414,10 +419,12 @@ void TfrmMain::ShowOutputFolder(const QString& folder) {
     edDirectory_->setText(folder);
 }
 
-void TfrmMain::OpenOutputFolder() const {
-    if (seams_.OpenFolder) {
-        seams_.OpenFolder(edDirectory_->text());
-    }
+void TfrmMain::OpenOutputFolder() {
+    folder_actions_->OpenOutputFolder();
+}
+
+void TfrmMain::ChooseOutputFolderClicked() {
+    folder_actions_->ChooseOutputFolder();
 }
 
 // --- Control states --------------------------------------------------------------

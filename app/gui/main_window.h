@@ -17,6 +17,9 @@
 #include "app/core/global_object.h"
 #include "app/core/merge_job.h"
 #include "app/core/settings.h"
+#include "app/gui/about_window.h"
+#include "app/gui/folder_chooser.h"
+#include "app/gui/output_folder_actions.h"
 #include "app/gui/window_preview.h"
 #include "app/gui/window_seams.h"
 #include "app/gui/window_states.h"
@@ -37,9 +40,6 @@ class QToolButton;
 class QTreeWidget;
 
 namespace tavrin {
-
-// The application's title: the caption of its message boxes.
-inline constexpr const char* kApplicationTitle = "Tavrin";
 
 class TfrmMain final : public QMainWindow {
     Q_OBJECT
@@ -86,9 +86,8 @@ public:
     QPushButton* ChooseFolderButton() const { return btn_output_; }
     QPushButton* OpenFolderButton() const { return btn_open_; }
     QLineEdit* OutputFolderBox() const { return edDirectory_; }
-    // The share bar: the "Share:" label followed by ShareButtonsLayout().
+    // The share bar: the "Share:" label and the share buttons.
     QWidget* ShareBar() const { return share_bar_; }
-    QHBoxLayout* ShareButtonsLayout() const { return share_buttons_layout_; }
     // The output choices' grid (label in column 0, control in 1, two pairs a
     // row); more merge choices go into new rows.
     QGridLayout* ChoicesLayout() const { return choices_layout_; }
@@ -96,7 +95,11 @@ public:
     QWidget* PlayerPanel() const { return Panel1_; }
     // Shows a folder chosen elsewhere (the chooser stores it in the settings).
     void ShowOutputFolder(const QString& folder);
-    void OpenOutputFolder() const;
+    // "Open": the stored output folder in the desktop's file manager.
+    void OpenOutputFolder();
+    // "...": the folder chooser, and the chosen folder stored by its rules.
+    void ChooseOutputFolderClicked();
+    TfrmAbout1& AboutWindow() { return *about_; }
 
     TGlobalObject& Global() { return global_; }
     TSettings& Settings() { return settings_; }
@@ -146,6 +149,9 @@ private:
     TVEVarazez decoder_;
     std::unique_ptr<TWindowPreview> preview_;
     std::unique_ptr<TMergeJob> job_;
+    std::unique_ptr<TfmDirectory> chooser_;
+    std::unique_ptr<TfrmAbout1> about_;
+    std::unique_ptr<TOutputFolderActions> folder_actions_;
 
     TWindowMode mode_ = TWindowMode::Idle;
     bool merging_ = false;
@@ -191,8 +197,6 @@ private:
     QToolButton* btnShowLog_ = nullptr;
     QPlainTextEdit* mmoLog_ = nullptr;
     QWidget* share_bar_ = nullptr;
-    QLabel* lblShare_ = nullptr;
-    QHBoxLayout* share_buttons_layout_ = nullptr;
     QGridLayout* choices_layout_ = nullptr;
 };
 

@@ -1,9 +1,7 @@
 #include "app/gui/window_seams.h"
 
-#include <QDesktopServices>
 #include <QFileDialog>
 #include <QMessageBox>
-#include <QUrl>
 
 namespace tavrin {
 
@@ -37,9 +35,7 @@ TWindowSeams DesktopSeams() {
         return QMessageBox::question(parent, title, text, QMessageBox::Yes | QMessageBox::No,
                                      QMessageBox::No) == QMessageBox::Yes;
     };
-    seams.OpenFolder = [](const QString& folder) {
-        QDesktopServices::openUrl(QUrl::fromLocalFile(folder));
-    };
+    seams.Desktop = SystemDesktopServices();
     return seams;
 }
 

@@ -8,6 +8,8 @@
 #include <QStringList>
 #include <functional>
 
+#include "app/gui/desktop_services.h"
+
 class QWidget;
 
 namespace tavrin {
@@ -25,8 +27,12 @@ struct TWindowSeams {
         ShowMessage;
     // A Yes/No question; true for Yes.
     std::function<bool(QWidget* parent, const QString& title, const QString& text)> AskYesNo;
-    // Shows a folder in the desktop's file manager.
-    std::function<void(const QString& folder)> OpenFolder;
+    // The small windows' (folder chooser, About, menu, share buttons) and
+    // "Open"'s way to the desktop: addresses and folders opened, boxes.
+    TDesktopServices Desktop;
+    // Picks the output folder for "..."; unset, the window shows its folder
+    // chooser.
+    std::function<QString(QWidget* parent)> ChooseFolder;
 };
 
 // The real dialogs, boxes and file manager.

@@ -2,6 +2,7 @@
 // and the audio files through the (replaced) open dialog, ordering and
 // clearing the list, the idle, busy and paused states, dropped files, the
 // choices kept across a restart, and closing.
+#include <QAbstractButton>
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
@@ -552,14 +553,29 @@ private slots:
         QCOMPARE(desktop_->Questions.size(), 2);
     }
 
-    void sharedPiecesAreReachable() {
-        QCOMPARE(window_->ChooseFolderButton(), Button("btn_output"));
-        QCOMPARE(window_->OpenFolderButton(), Button("btn_open"));
-        QCOMPARE(window_->OutputFolderBox(), Control<QLineEdit>("edDirectory"));
+    // "...", "Open", the share buttons and the menu reach the desktop through
+    // the window's seams.
+    void folderMenuAndShareAreWired() {
+        const QString chosen = QPath(home_->path() / "chosen");
+        QVERIFY(QDir().mkpath(chosen));
+        desktop_->NextFolder = chosen;
+        Button("btn_output")->click();
+        QCOMPARE(Control<QLineEdit>("edDirectory")->text(), chosen);
+        QCOMPARE(QString::fromStdString(window_->Settings().OutputDir()), chosen);
+
+        desktop_->OpenedFolders.clear();
+        Button("btn_open")->click();
+        QCOMPARE(desktop_->OpenedFolders, QStringList{chosen});
+
         QVERIFY(window_->ShareBar()->isAncestorOf(Control<QLabel>("lblShare")));
-        QVERIFY(window_->ShareButtonsLayout() != nullptr);
-        QVERIFY(window_->ChoicesLayout() != nullptr);
-        QVERIFY(window_->menuBar() != nullptr);
+        const auto shareButtons = window_->ShareBar()->findChildren<QAbstractButton*>();
+        QCOMPARE(shareButtons.size(), 7);
+        shareButtons.front()->click();
+        QCOMPARE(desktop_->OpenedUrls.size(), 1);
+        QVERIFY(desktop_->OpenedUrls.front().toString().contains(
+            QString::fromStdString(window_->Global().ProductPageUrl())));
+
+        QVERIFY(!window_->menuBar()->actions().isEmpty());
     }
 };
 

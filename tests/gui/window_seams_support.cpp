@@ -1,6 +1,7 @@
 #include "window_seams_support.h"
 
 #include <QDir>
+#include <QUrl>
 
 #include "app/gui/qt_dispatcher.h"
 #include "media/runtime/main_thread.h"
@@ -23,7 +24,20 @@ TWindowSeams FakeSeams(const std::shared_ptr<TFakeDesktop>& desktop) {
         desktop->Questions << text;
         return desktop->AnswerYes;
     };
-    seams.OpenFolder = [desktop](const QString& folder) { desktop->OpenedFolders << folder; };
+    seams.Desktop.openUrl = [desktop](const QUrl& url) {
+        if (url.isLocalFile()) {
+            desktop->OpenedFolders << url.toLocalFile();
+        } else {
+            desktop->OpenedUrls << url;
+        }
+    };
+    seams.Desktop.showMessage = [desktop](QWidget*, const QString& title, const QString& text,
+                                          TMessageIcon icon) {
+        desktop->Messages.push_back(
+            {icon == TMessageIcon::Warning ? TMessageKind::Warning : TMessageKind::Information,
+             title, text});
+    };
+    seams.ChooseFolder = [desktop](QWidget*) { return desktop->NextFolder; };
     return seams;
 }
 

@@ -5,6 +5,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <QUrl>
 #include <filesystem>
 #include <memory>
 #include <vector>
@@ -29,7 +30,11 @@ struct TFakeDesktop {
     bool AnswerYes = true;
     QStringList Questions;
     std::vector<Message> Messages;
+    // Local folders and other addresses handed to the desktop.
     QStringList OpenedFolders;
+    QList<QUrl> OpenedUrls;
+    // What "..." chooses (empty: cancelled).
+    QString NextFolder;
 };
 
 // Seams that act on the shared stand-in.
