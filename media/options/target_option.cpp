@@ -63,10 +63,10 @@ public:
         }
     }
     void CodecOptions(std::initializer_list<Setting> settings) {
-        Store(&ctx_.group->codec_opts, settings);
+        Store(ctx_.group->codec_opts.Address(), settings);
     }
     void FormatOptions(std::initializer_list<Setting> settings) {
-        Store(&ctx_.group->format_opts, settings);
+        Store(ctx_.group->format_opts.Address(), settings);
     }
     int result() const { return result_; }
 

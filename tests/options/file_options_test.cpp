@@ -216,7 +216,7 @@ TEST_F(FileOptionsTest, PresetFiles) {
 TEST_F(FileOptionsTest, LibraryOptionsLandInTheFilesGroup) {
     TFFOptions& options = task_.Options();
     // Something pending from elsewhere must survive untouched.
-    ASSERT_GE(ff.av_dict_set(&options.codec_opts, "keyint_min", "3", 0), 0);
+    ASSERT_GE(ff.av_dict_set(options.codec_opts.Address(), "keyint_min", "3", 0), 0);
 
     EXPECT_EQ(OptDefaultForFile(task_, ctx_, "crf", "23"), 0);
     EXPECT_EQ(OptDefaultForFile(task_, ctx_, "probesize", "32768"), 0);
@@ -227,11 +227,11 @@ TEST_F(FileOptionsTest, LibraryOptionsLandInTheFilesGroup) {
 
     EXPECT_EQ(CodecOption("crf"), "23");
     EXPECT_EQ(FormatOption("probesize"), "32768");
-    EXPECT_EQ(DictValue(ctx_.group->swr_opts, "dither_method"), "triangular");
+    EXPECT_EQ(DictValue(ctx_.group->swr_opts.Get(), "dither_method"), "triangular");
     EXPECT_EQ(CodecOption("keyint_min"), "<none>");
-    EXPECT_EQ(DictValue(options.codec_opts, "keyint_min"), "3");
-    EXPECT_EQ(DictValue(options.codec_opts, "crf"), "<none>");
-    EXPECT_EQ(DictValue(options.format_opts, "probesize"), "<none>");
+    EXPECT_EQ(DictValue(options.codec_opts.Get(), "keyint_min"), "3");
+    EXPECT_EQ(DictValue(options.codec_opts.Get(), "crf"), "<none>");
+    EXPECT_EQ(DictValue(options.format_opts.Get(), "probesize"), "<none>");
 }
 
 TEST_F(FileOptionsTest, PerStreamLookUpOnARealFile) {
