@@ -223,7 +223,7 @@ std::int32_t TZOZovadod::SetOutput(std::int32_t task_index, const std::string& f
         // A raised failure usually kept its own text as the task's error too;
         // it is given once.
         if (!task.LastError.empty() && task.LastError != message) {
-            SetLastErrorText(task.LastError + "\r\n" + message);
+            SetLastErrorText(task.LastError + "\n" + message);
         } else {
             SetLastErrorText(message);
         }

@@ -175,7 +175,7 @@ int RunHandler(OptionsContext* ctx, const OptionEntry& entry, const std::string&
     }
     const std::string own = PendingErrorText();
     const std::string message = "Failed to set value \"" + value + "\" for option \"" + name + "\"";
-    SetPendingErrorText(own.empty() ? message : own + "\r\n" + message);
+    SetPendingErrorText(own.empty() ? message : own + "\n" + message);
     LogFmt(nullptr, llError, "Failed to set value \"%s\" for option \"%s\"\n", value.c_str(),
            name.c_str());
     return result;
@@ -538,14 +538,12 @@ int OptLogLevel(const std::string& /*name*/, const std::string& value) {
         ApplyLibraryLogLevel(library_level);
         return 0;
     }
-    std::string pending = "Invalid loglevel \"" + value + "\". Possible levels are numbers or:\r\n";
-    std::string logged = "Invalid loglevel \"" + value + "\". Possible levels are numbers or:\n";
+    std::string text = "Invalid loglevel \"" + value + "\". Possible levels are numbers or:\n";
     for (const LevelName& level : kLogLevelNames) {
-        pending += "\"" + std::string(level.name) + "\"\r\n";
-        logged += "\"" + std::string(level.name) + "\"\n";
+        text += "\"" + std::string(level.name) + "\"\n";
     }
-    SetPendingErrorText(pending);
-    Log(nullptr, llError, logged);
+    SetPendingErrorText(text);
+    Log(nullptr, llError, text);
     return kInvalidArgument;
 }
 

@@ -67,7 +67,7 @@ std::vector<std::string> SplitLines(const std::string& text) {
 void AppendPendingError(const std::string& message) {
     std::string pending = PendingErrorText();
     if (!pending.empty()) {
-        pending += "\r\n";
+        pending += "\n";
     }
     SetPendingErrorText(pending + message);
 }
@@ -135,9 +135,8 @@ int ApplyPresetText(TCustomFFmpegOpt& task, OptionsContext& ctx, const std::stri
     if (presets_text.empty()) {
         return 0;
     }
-    std::string shown = UnifyLineBreaks(presets_text);
-    ReplaceAll(shown, "\n", "\r\n");
-    LogFmt(&task, llInfo, "ParsePresets for %s:%s%s", group_name.c_str(), "\r\n", shown.c_str());
+    LogFmt(&task, llInfo, "ParsePresets for %s:\n%s", group_name.c_str(),
+           UnifyLineBreaks(presets_text).c_str());
 
     std::string text = UnifyLineBreaks(Trim(presets_text));
     ReplaceAll(text, "<CRLF>", "\n");
@@ -349,7 +348,7 @@ int ParseFileOptions(TCustomFFmpegOpt& task, OptionsContext& ctx, const std::str
         Log(&task, llFatal, message);
         if (task.StrictOptions) {
             const std::string pending = PendingErrorText();
-            task.LastError = pending.empty() ? message : pending + "\r\n" + message;
+            task.LastError = pending.empty() ? message : pending + "\n" + message;
         }
     }
     return task.StrictOptions ? result : 0;

@@ -273,7 +273,7 @@ TEST_F(OptionsTest, ParseOptionResultsAndMessages) {
         {"bogus", "x", AVERROR(EINVAL), "Unrecognized option \"bogus\""},
         {"f", std::nullopt, AVERROR(EINVAL), "Missing argument for option \"f\""},
         {"report", std::nullopt, AVERROR(EINVAL),
-         "options \"report\" not supported\r\nFailed to set value \"\" for option \"report\""},
+         "options \"report\" not supported\nFailed to set value \"\" for option \"report\""},
     };
     for (const ParseOptionCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -474,9 +474,9 @@ TEST_F(OptionsTest, LogLevelByNameOrNumber) {
         EXPECT_EQ(OptLogLevel("loglevel", bad), AVERROR(EINVAL));
         EXPECT_EQ(PendingErrorText(),
                   "Invalid loglevel \"" + std::string(bad) +
-                      "\". Possible levels are numbers or:\r\n\"quiet\"\r\n\"panic\"\r\n"
-                      "\"fatal\"\r\n\"error\"\r\n\"warning\"\r\n\"info\"\r\n\"verbose\"\r\n"
-                      "\"debug\"\r\n");
+                      "\". Possible levels are numbers or:\n\"quiet\"\n\"panic\"\n"
+                      "\"fatal\"\n\"error\"\n\"warning\"\n\"info\"\n\"verbose\"\n"
+                      "\"debug\"\n");
     }
 }
 

@@ -116,7 +116,7 @@ TEST_F(FileOptionsTest, PresetsTextWithLineMarkers) {
     ASSERT_EQ(Parse("", "vcodec=libx264<CRLF># a comment<CRLF>crf=20"), 0) << task_.LastError;
     EXPECT_EQ(Occurrences(ctx_.codec_names), (Strings{"v=libx264"}));
     EXPECT_EQ(CodecOption("crf"), "20");
-    EXPECT_TRUE(log_.Has(llInfo, "ParsePresets for output file:\r\nvcodec=libx264"));
+    EXPECT_TRUE(log_.Has(llInfo, "ParsePresets for output file:\nvcodec=libx264"));
     EXPECT_TRUE(log_.Has(llDebug, "Applying preset crf with argument 20."));
 
     // Real line breaks of every kind, letter case of the codec keys, blanks.
@@ -136,7 +136,7 @@ TEST_F(FileOptionsTest, PresetsTextWithLineMarkers) {
 TEST_F(FileOptionsTest, BadPresetLinesFailStrictTasksOnly) {
     // An empty key.
     EXPECT_EQ(Parse("", "crf=20<CRLF>=5"), AVERROR(EINVAL));
-    EXPECT_EQ(task_.LastError, "Invalid syntax: \"=5\"\r\n" + ErrorText(AVERROR(EINVAL)));
+    EXPECT_EQ(task_.LastError, "Invalid syntax: \"=5\"\n" + ErrorText(AVERROR(EINVAL)));
     EXPECT_TRUE(log_.Has(llError, "Invalid syntax: \"=5\""));
 
     // An unknown key.
@@ -174,7 +174,7 @@ TEST_F(FileOptionsTest, PresetFiles) {
     NextFile();
     const std::string missing = (dir / "missing.ffpreset").string();
     EXPECT_EQ(Parse("-fpre " + missing), AVERROR(EINVAL));
-    EXPECT_EQ(task_.LastError.rfind("Preset file \"" + missing + "\" not found\r\n", 0), 0u)
+    EXPECT_EQ(task_.LastError.rfind("Preset file \"" + missing + "\" not found\n", 0), 0u)
         << task_.LastError;
 
     // A folder is no preset file either.

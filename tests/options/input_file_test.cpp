@@ -323,7 +323,7 @@ TEST_F(InputFileTest, UnusedDemuxerOptionFailsOnlyAStrictTask) {
 
 TEST_F(InputFileTest, MisspeltDemuxerOptionFailsOnlyAStrictTask) {
     EXPECT_LT(Open(media().tone10, "-probesize2 5000"), 0);
-    EXPECT_EQ(task_.LastError.rfind("Unrecognized option \"probesize2\"\r\n", 0), 0u)
+    EXPECT_EQ(task_.LastError.rfind("Unrecognized option \"probesize2\"\n", 0), 0u)
         << task_.LastError;
     EXPECT_TRUE(task_.input_files.empty());
 

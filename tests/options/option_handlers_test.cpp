@@ -98,7 +98,7 @@ TEST_F(OptionHandlersTest, StreamIds) {
         if (c.error.empty()) {
             EXPECT_EQ(task_.LastError, "");
         } else {
-            EXPECT_EQ(task_.LastError.rfind(c.error + "\r\n", 0), 0u) << task_.LastError;
+            EXPECT_EQ(task_.LastError.rfind(c.error + "\n", 0), 0u) << task_.LastError;
             EXPECT_TRUE(log_.Has(llError, c.error));
         }
     }
