@@ -33,19 +33,6 @@ constexpr char kUsage[] =
     "Exit status: 0 when every file was described, 1 when a file could not be\n"
     "opened, 2 on a usage error or when the libraries cannot be loaded.\n";
 
-// The component's text ends its lines with CR LF; a terminal wants LF.
-void PrintText(const std::string& text) {
-    std::string out;
-    out.reserve(text.size());
-    for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') {
-            continue;
-        }
-        out += text[i];
-    }
-    std::fputs(out.c_str(), stdout);
-}
-
 std::string TimeText(int64_t value) {
     return value == AV_NOPTS_VALUE ? std::string("N/A") : std::to_string(value);
 }
@@ -105,7 +92,7 @@ bool Describe(tavrin::TVEVarazez& decoder, const std::string& file, const std::s
         std::fprintf(stderr, "%s\n", decoder.LastErrorText().c_str());
         return false;
     }
-    PrintText(decoder.FileInfoText());
+    std::fputs(decoder.FileInfoText().c_str(), stdout);
     tavrin::TFileStreamInfo file_info;
     decoder.GetFileStreamInfo(file_info);
     PrintFileRecord(file_info);

@@ -83,8 +83,8 @@ bool BuildTask(tavrin::TCustomFFmpeg& task, const tavrin::cli::TranscodeArgument
         task.LastError.clear();
         int result = -1;
         try {
-            tavrin::ScopedOptionsContext ctx(task);
-            result = tavrin::OpenInputFile(task, ctx.get(), input.Options, input.FileName, "");
+            tavrin::OptionsContext ctx(task);
+            result = tavrin::OpenInputFile(task, ctx, input.Options, input.FileName, "");
         } catch (const std::exception& error) {
             task.LastError = error.what();
         }
@@ -97,8 +97,8 @@ bool BuildTask(tavrin::TCustomFFmpeg& task, const tavrin::cli::TranscodeArgument
     task.LastError.clear();
     int result = -1;
     try {
-        tavrin::ScopedOptionsContext ctx(task);
-        result = tavrin::OpenOutputFile(task, ctx.get(), args.OutputOptions, args.Join,
+        tavrin::OptionsContext ctx(task);
+        result = tavrin::OpenOutputFile(task, ctx, args.OutputOptions, args.Join,
                                         args.OutputFileName, "");
     } catch (const std::exception& error) {
         task.LastError = error.what();

@@ -8,9 +8,6 @@
 
 namespace tavrin {
 
-namespace {
-
-// The last value of an option in an options text ("" when it is not there).
 std::string LastOptionValue(const std::string& options, std::string_view option) {
     std::istringstream words(options);
     std::string word;
@@ -22,6 +19,8 @@ std::string LastOptionValue(const std::string& options, std::string_view option)
     }
     return value;
 }
+
+namespace {
 
 std::string EncoderOf(const AVOutputFormat* format, std::string_view fileName, AVMediaType type) {
     const AVCodecID id =

@@ -13,6 +13,10 @@
 
 namespace tavrin {
 
+// The value of the last "<option> value" pair of an options text ("" when
+// the option is not there), e.g. LastOptionValue(text, "-c:v").
+std::string LastOptionValue(const std::string& options, std::string_view option);
+
 // What a container is and which encoders it picks when the options name none.
 struct TContainerFacts {
     std::string Muxer;         // "" when no muxer fits

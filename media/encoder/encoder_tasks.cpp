@@ -101,8 +101,8 @@ int TCustomEncoder::OpenTaskInput(TFFmpeg& task, const std::string& file_name,
     }
     int result = 0;
     {
-        ScopedOptionsContext ctx(task);
-        result = OpenInputFile(task, ctx.get(), options_text, file_name, presets_text);
+        OptionsContext ctx(task);
+        result = OpenInputFile(task, ctx, options_text, file_name, presets_text);
     }
     if (result < 0) {
         SetLastErrorText(task.LastError);
@@ -210,8 +210,8 @@ std::int32_t TZOZovadod::SetOutput(std::int32_t task_index, const std::string& f
         }
         int result = 0;
         {
-            ScopedOptionsContext ctx(task);
-            result = OpenOutputFile(task, ctx.get(), RewriteHookOptionNames(options_text), join,
+            OptionsContext ctx(task);
+            result = OpenOutputFile(task, ctx, RewriteHookOptionNames(options_text), join,
                                     file_name, presets_text);
         }
         if (result < 0) {
@@ -223,7 +223,7 @@ std::int32_t TZOZovadod::SetOutput(std::int32_t task_index, const std::string& f
         // A raised failure usually kept its own text as the task's error too;
         // it is given once.
         if (!task.LastError.empty() && task.LastError != message) {
-            SetLastErrorText(task.LastError + "\r\n" + message);
+            SetLastErrorText(task.LastError + "\n" + message);
         } else {
             SetLastErrorText(message);
         }

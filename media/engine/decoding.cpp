@@ -41,13 +41,6 @@ int PushToFilters(InputStream& ist, AVFrame* frame) {
 // the decoder still holds.
 constexpr int kMaxDrainErrors = 32;
 
-// A decoding error met while draining (`packet` null). A damaged end of file
-// must neither lose the frames the decoder still holds nor keep the end of
-// the stream from the filters, which would wait for it for ever: true while
-// the drain should go on; once it gives up the filters are told the end.
-bool GoOnDrainingAfter(TCustomFFmpegOpt& task, InputStream& ist, const AVPacket* packet, int error,
-                       int& errors);
-
 void SignalEndOfStream(InputStream& ist) {
     for (InputFilter* ifilter : ist.filters) {
         if (ifilter->filter != nullptr) {
@@ -58,6 +51,10 @@ void SignalEndOfStream(InputStream& ist) {
     }
 }
 
+// A decoding error met while draining (`packet` null). A damaged end of file
+// must neither lose the frames the decoder still holds nor keep the end of
+// the stream from the filters, which would wait for it for ever: true while
+// the drain should go on; once it gives up the filters are told the end.
 bool GoOnDrainingAfter(TCustomFFmpegOpt& task, InputStream& ist, const AVPacket* packet, int error,
                        int& errors) {
     if (packet != nullptr) {

@@ -31,18 +31,11 @@ constexpr std::array kLogLevelNames{
     LevelName{"verbose", AV_LOG_VERBOSE}, LevelName{"debug", AV_LOG_DEBUG},
 };
 
-void FreeDictionary(AVDictionary*& dict) {
-    if (dict != nullptr && ff.av_dict_free != nullptr) {
-        ff.av_dict_free(&dict);
-    }
-    dict = nullptr;
-}
-
-void FreeScaler(SwsContext*& context) {
-    if (context != nullptr && ff.sws_freeContext != nullptr) {
-        ff.sws_freeContext(context);
-    }
-    context = nullptr;
+// The scaler context that holds and checks scaler options: 16x16 yuv420p to
+// 16x16 yuv420p with the given flags. Null when the library cannot make one.
+ScalerPtr NewOptionScaler(int sws_flags) {
+    return ScalerPtr(ff.sws_getContext(16, 16, AV_PIX_FMT_YUV420P, 16, 16, AV_PIX_FMT_YUV420P,
+                                       sws_flags, nullptr, nullptr, nullptr));
 }
 
 // The logger's level becomes the one for a library level; the logger passes
@@ -182,7 +175,7 @@ int RunHandler(OptionsContext* ctx, const OptionEntry& entry, const std::string&
     }
     const std::string own = PendingErrorText();
     const std::string message = "Failed to set value \"" + value + "\" for option \"" + name + "\"";
-    SetPendingErrorText(own.empty() ? message : own + "\r\n" + message);
+    SetPendingErrorText(own.empty() ? message : own + "\n" + message);
     LogFmt(nullptr, llError, "Failed to set value \"%s\" for option \"%s\"\n", value.c_str(),
            name.c_str());
     return result;
@@ -193,38 +186,29 @@ int RunHandler(OptionsContext* ctx, const OptionEntry& entry, const std::string&
 // ---------------------------------------------------------------------------
 // OptionGroup
 
-OptionGroup::~OptionGroup() {
-    Free();
-}
-
 void OptionGroup::Free() {
     options.clear();
-    FreeDictionary(codec_opts);
-    FreeDictionary(format_opts);
-    FreeDictionary(resample_opts);
-    FreeScaler(sws_opts);
-    FreeDictionary(swr_opts);
+    codec_opts.Reset();
+    format_opts.Reset();
+    resample_opts.Reset();
+    sws_opts.reset();
+    swr_opts.Reset();
 }
 
 // ---------------------------------------------------------------------------
 // TFFOptions
 
-TFFOptions::~TFFOptions() {
-    FreeOptions();
-}
-
 void TFFOptions::InitOptions() {
     FreeOptions();
-    sws_opts = ff.sws_getContext(16, 16, AV_PIX_FMT_YUV420P, 16, 16, AV_PIX_FMT_YUV420P, sws_flags,
-                                 nullptr, nullptr, nullptr);
+    sws_opts = NewOptionScaler(sws_flags);
 }
 
 void TFFOptions::FreeOptions() {
-    FreeScaler(sws_opts);
-    FreeDictionary(swr_opts);
-    FreeDictionary(format_opts);
-    FreeDictionary(codec_opts);
-    FreeDictionary(resample_opts);
+    sws_opts.reset();
+    swr_opts.Reset();
+    format_opts.Reset();
+    codec_opts.Reset();
+    resample_opts.Reset();
 }
 
 void TFFOptions::ResetGroups() {
@@ -240,15 +224,16 @@ void TFFOptions::FreeGroups() {
 
 void TFFOptions::FinishGroup() {
     OptionGroup& group = current_group;
-    if (group.sws_opts != nullptr || group.swr_opts != nullptr || group.codec_opts != nullptr ||
-        group.format_opts != nullptr || group.resample_opts != nullptr) {
+    if (group.sws_opts != nullptr || group.swr_opts.Get() != nullptr ||
+        group.codec_opts.Get() != nullptr || group.format_opts.Get() != nullptr ||
+        group.resample_opts.Get() != nullptr) {
         throw FFmpegException("Option group already holds library options");
     }
-    group.sws_opts = std::exchange(sws_opts, nullptr);
-    group.swr_opts = std::exchange(swr_opts, nullptr);
-    group.codec_opts = std::exchange(codec_opts, nullptr);
-    group.format_opts = std::exchange(format_opts, nullptr);
-    group.resample_opts = std::exchange(resample_opts, nullptr);
+    group.sws_opts = std::move(sws_opts);
+    group.swr_opts = std::move(swr_opts);
+    group.codec_opts = std::move(codec_opts);
+    group.format_opts = std::move(format_opts);
+    group.resample_opts = std::move(resample_opts);
     InitOptions();
 }
 
@@ -273,13 +258,15 @@ int TFFOptions::OptDefault(const std::string& name, const std::string& value) {
         option = FindClassOption(codec_class, name.c_str() + 1, false);
     }
     if (option != nullptr) {
-        ff.av_dict_set(&codec_opts, name.c_str(), value.c_str(), DictionaryFlagsFor(option));
+        ff.av_dict_set(codec_opts.Address(), name.c_str(), value.c_str(),
+                       DictionaryFlagsFor(option));
         consumed = option;
     }
 
     option = FindClassOption(ff.avformat_get_class(), name.c_str(), true);
     if (option != nullptr) {
-        ff.av_dict_set(&format_opts, name.c_str(), value.c_str(), DictionaryFlagsFor(option));
+        ff.av_dict_set(format_opts.Address(), name.c_str(), value.c_str(),
+                       DictionaryFlagsFor(option));
         if (consumed != nullptr) {
             LogFmt(nullptr, llVerbose, "Routing %s to codec and muxer layer\n", name.c_str());
         }
@@ -290,11 +277,10 @@ int TFFOptions::OptDefault(const std::string& name, const std::string& value) {
         option = FindClassOption(ff.sws_get_class(), name.c_str(), true);
         if (option != nullptr) {
             if (sws_opts == nullptr) {
-                sws_opts = ff.sws_getContext(16, 16, AV_PIX_FMT_YUV420P, 16, 16, AV_PIX_FMT_YUV420P,
-                                             sws_flags, nullptr, nullptr, nullptr);
+                sws_opts = NewOptionScaler(sws_flags);
             }
             const int result = sws_opts != nullptr
-                                   ? ff.av_opt_set(sws_opts, name.c_str(), value.c_str(), 0)
+                                   ? ff.av_opt_set(sws_opts.get(), name.c_str(), value.c_str(), 0)
                                    : AVERROR(ENOMEM);
             if (result < 0) {
                 return RejectValue(name, result);
@@ -306,15 +292,15 @@ int TFFOptions::OptDefault(const std::string& name, const std::string& value) {
     if (consumed == nullptr) {
         option = FindClassOption(ff.swr_get_class(), name.c_str(), true);
         if (option != nullptr) {
-            SwrContext* resampler = ff.swr_alloc();
+            const ResamplerPtr resampler(ff.swr_alloc());
             const int result = resampler != nullptr
-                                   ? ff.av_opt_set(resampler, name.c_str(), value.c_str(), 0)
+                                   ? ff.av_opt_set(resampler.get(), name.c_str(), value.c_str(), 0)
                                    : AVERROR(ENOMEM);
-            ff.swr_free(&resampler);
             if (result < 0) {
                 return RejectValue(name, result);
             }
-            ff.av_dict_set(&swr_opts, name.c_str(), value.c_str(), DictionaryFlagsFor(option));
+            ff.av_dict_set(swr_opts.Address(), name.c_str(), value.c_str(),
+                           DictionaryFlagsFor(option));
             consumed = option;
         }
     }
@@ -552,14 +538,12 @@ int OptLogLevel(const std::string& /*name*/, const std::string& value) {
         ApplyLibraryLogLevel(library_level);
         return 0;
     }
-    std::string pending = "Invalid loglevel \"" + value + "\". Possible levels are numbers or:\r\n";
-    std::string logged = "Invalid loglevel \"" + value + "\". Possible levels are numbers or:\n";
+    std::string text = "Invalid loglevel \"" + value + "\". Possible levels are numbers or:\n";
     for (const LevelName& level : kLogLevelNames) {
-        pending += "\"" + std::string(level.name) + "\"\r\n";
-        logged += "\"" + std::string(level.name) + "\"\n";
+        text += "\"" + std::string(level.name) + "\"\n";
     }
-    SetPendingErrorText(pending);
-    Log(nullptr, llError, logged);
+    SetPendingErrorText(text);
+    Log(nullptr, llError, text);
     return kInvalidArgument;
 }
 

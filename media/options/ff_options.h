@@ -10,25 +10,20 @@
 #include <string_view>
 #include <vector>
 
+#include "media/common/ff_handles.h"
 #include "media/options/option_entry.h"
 #include "media/runtime/ff_headers.h"
 
 namespace tavrin {
 
-// The options collected for one file (or the global ones). Owns its
-// dictionaries and scaler context.
+// The options collected for one file (or the global ones).
 struct OptionGroup {
     std::vector<ParsedOption> options;
-    AVDictionary* codec_opts = nullptr;
-    AVDictionary* format_opts = nullptr;
-    AVDictionary* resample_opts = nullptr;
-    SwsContext* sws_opts = nullptr;  // holds and validates scaler options only
-    AVDictionary* swr_opts = nullptr;
-
-    OptionGroup() = default;
-    ~OptionGroup();
-    OptionGroup(const OptionGroup&) = delete;
-    OptionGroup& operator=(const OptionGroup&) = delete;
+    Dictionary codec_opts;
+    Dictionary format_opts;
+    Dictionary resample_opts;
+    ScalerPtr sws_opts;  // holds and validates scaler options only
+    Dictionary swr_opts;
 
     // Frees the parsed options, the dictionaries and the scaler context.
     void Free();
@@ -36,11 +31,6 @@ struct OptionGroup {
 
 class TFFOptions {
 public:
-    TFFOptions() = default;
-    ~TFFOptions();
-    TFFOptions(const TFFOptions&) = delete;
-    TFFOptions& operator=(const TFFOptions&) = delete;
-
     // FreeOptions, then a fresh pending scaler context (16x16 yuv420p to
     // 16x16 yuv420p with sws_flags).
     void InitOptions();
@@ -70,11 +60,11 @@ public:
     // Scaler flags used for the pending scaler context (SWS_BICUBIC).
     int sws_flags = SWS_BICUBIC;
     // Pending option sets, filled by OptDefault until FinishGroup.
-    SwsContext* sws_opts = nullptr;
-    AVDictionary* swr_opts = nullptr;
-    AVDictionary* format_opts = nullptr;
-    AVDictionary* codec_opts = nullptr;
-    AVDictionary* resample_opts = nullptr;
+    ScalerPtr sws_opts;
+    Dictionary swr_opts;
+    Dictionary format_opts;
+    Dictionary codec_opts;
+    Dictionary resample_opts;
     // Options without PerFile/Offset/Spec, and those of the file being parsed.
     OptionGroup global_group;
     OptionGroup current_group;

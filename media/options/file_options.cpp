@@ -67,7 +67,7 @@ std::vector<std::string> SplitLines(const std::string& text) {
 void AppendPendingError(const std::string& message) {
     std::string pending = PendingErrorText();
     if (!pending.empty()) {
-        pending += "\r\n";
+        pending += "\n";
     }
     SetPendingErrorText(pending + message);
 }
@@ -135,9 +135,8 @@ int ApplyPresetText(TCustomFFmpegOpt& task, OptionsContext& ctx, const std::stri
     if (presets_text.empty()) {
         return 0;
     }
-    std::string shown = UnifyLineBreaks(presets_text);
-    ReplaceAll(shown, "\n", "\r\n");
-    LogFmt(&task, llInfo, "ParsePresets for %s:%s%s", group_name.c_str(), "\r\n", shown.c_str());
+    LogFmt(&task, llInfo, "ParsePresets for %s:\n%s", group_name.c_str(),
+           UnifyLineBreaks(presets_text).c_str());
 
     std::string text = UnifyLineBreaks(Trim(presets_text));
     ReplaceAll(text, "<CRLF>", "\n");
@@ -205,25 +204,23 @@ class PendingSetsAside {
 public:
     explicit PendingSetsAside(TFFOptions& options)
         : options_(options),
-          codec_(std::exchange(options.codec_opts, nullptr)),
-          format_(std::exchange(options.format_opts, nullptr)),
-          swr_(std::exchange(options.swr_opts, nullptr)) {}
+          codec_(std::move(options.codec_opts)),
+          format_(std::move(options.format_opts)),
+          swr_(std::move(options.swr_opts)) {}
+    // Moving the saved sets back frees what the option stored.
     ~PendingSetsAside() {
-        ff.av_dict_free(&options_.codec_opts);
-        ff.av_dict_free(&options_.format_opts);
-        ff.av_dict_free(&options_.swr_opts);
-        options_.codec_opts = codec_;
-        options_.format_opts = format_;
-        options_.swr_opts = swr_;
+        options_.codec_opts = std::move(codec_);
+        options_.format_opts = std::move(format_);
+        options_.swr_opts = std::move(swr_);
     }
     PendingSetsAside(const PendingSetsAside&) = delete;
     PendingSetsAside& operator=(const PendingSetsAside&) = delete;
 
 private:
     TFFOptions& options_;
-    AVDictionary* codec_;
-    AVDictionary* format_;
-    AVDictionary* swr_;
+    Dictionary codec_;
+    Dictionary format_;
+    Dictionary swr_;
 };
 
 }  // namespace
@@ -234,16 +231,17 @@ int OptDefaultForFile(TCustomFFmpegOpt& task, OptionsContext& ctx, const std::st
     const PendingSetsAside aside(options);
     const int result = options.OptDefault(name, value);
 
-    const bool stored_elsewhere = options.codec_opts != nullptr || options.format_opts != nullptr ||
-                                  options.swr_opts != nullptr;
+    const bool stored_elsewhere = options.codec_opts.Get() != nullptr ||
+                                  options.format_opts.Get() != nullptr ||
+                                  options.swr_opts.Get() != nullptr;
     OptionGroup* group = ctx.group;
     if (group != nullptr) {
-        ff.av_dict_copy(&group->codec_opts, options.codec_opts, 0);
-        ff.av_dict_copy(&group->format_opts, options.format_opts, 0);
-        ff.av_dict_copy(&group->swr_opts, options.swr_opts, 0);
+        ff.av_dict_copy(group->codec_opts.Address(), options.codec_opts.Get(), 0);
+        ff.av_dict_copy(group->format_opts.Address(), options.format_opts.Get(), 0);
+        ff.av_dict_copy(group->swr_opts.Address(), options.swr_opts.Get(), 0);
         // A scaler option: the file's own scaler settings take it as well.
         if (result >= 0 && !stored_elsewhere && group->sws_opts != nullptr) {
-            ff.av_opt_set(group->sws_opts, name.c_str(), value.c_str(), 0);
+            ff.av_opt_set(group->sws_opts.get(), name.c_str(), value.c_str(), 0);
         }
     }
     return result;
@@ -263,11 +261,11 @@ int ApplyPresetTextUnderOptions(TCustomFFmpegOpt& task, OptionsContext& ctx,
     }
     Dictionary own_codec;
     Dictionary own_format;
-    ff.av_dict_copy(own_codec.Address(), group->codec_opts, 0);
-    ff.av_dict_copy(own_format.Address(), group->format_opts, 0);
+    ff.av_dict_copy(own_codec.Address(), group->codec_opts.Get(), 0);
+    ff.av_dict_copy(own_format.Address(), group->format_opts.Get(), 0);
     const int result = ApplyPresetText(task, ctx, presets_text, group_name);
-    ff.av_dict_copy(&group->codec_opts, own_codec.Get(), 0);
-    ff.av_dict_copy(&group->format_opts, own_format.Get(), 0);
+    ff.av_dict_copy(group->codec_opts.Address(), own_codec.Get(), 0);
+    ff.av_dict_copy(group->format_opts.Address(), own_format.Get(), 0);
     return result;
 }
 
@@ -350,7 +348,7 @@ int ParseFileOptions(TCustomFFmpegOpt& task, OptionsContext& ctx, const std::str
         Log(&task, llFatal, message);
         if (task.StrictOptions) {
             const std::string pending = PendingErrorText();
-            task.LastError = pending.empty() ? message : pending + "\r\n" + message;
+            task.LastError = pending.empty() ? message : pending + "\n" + message;
         }
     }
     return task.StrictOptions ? result : 0;

@@ -39,7 +39,7 @@ bool PrivateClassKnows(const AVInputFormat* format, const char* name) {
 // Options that describe raw input (rates, sizes, formats) belong to the
 // demuxer; each comes from the last occurrence of its per-stream list.
 void StoreDemuxerOptions(const OptionsContext& ctx, const AVInputFormat* forced_format) {
-    AVDictionary** format_opts = &ctx.group->format_opts;
+    AVDictionary** format_opts = ctx.group->format_opts.Address();
     if (const SpecifierValue* rate = LastOccurrence(ctx.audio_sample_rate)) {
         ff.av_dict_set(format_opts, "sample_rate", std::to_string(rate->i).c_str(), 0);
     }
@@ -255,8 +255,8 @@ void AddInputStreams(TCustomFFmpegOpt& task, OptionsContext& ctx, AVFormatContex
             ist.codec_ctx->codec_tag = codec_tag;
             st->codecpar->codec_tag = codec_tag;
         }
-        ist.decoder_options.Reset(
-            FilterCodecOptions(ctx.group->codec_opts, st->codecpar->codec_id, ic, st, ist.decoder));
+        ist.decoder_options.Reset(FilterCodecOptions(ctx.group->codec_opts.Get(),
+                                                     st->codecpar->codec_id, ic, st, ist.decoder));
 
         ist.reinit_filter = -1;
         if (const SpecifierValue* reinit = Match(task, ic, st, ctx.reinit_filter)) {
@@ -379,20 +379,20 @@ int OpenInputFile(TCustomFFmpegOpt& task, OptionsContext& ctx, const std::string
     const std::string media_name = ToMediaFileName(file_name);
     AVFormatContext* raw = ic.release();
     task.ArmReadTimer();
-    result =
-        ff.avformat_open_input(&raw, media_name.c_str(), forced_format, &ctx.group->format_opts);
+    result = ff.avformat_open_input(&raw, media_name.c_str(), forced_format,
+                                    ctx.group->format_opts.Address());
     ic.reset(raw);
     if (result < 0) {
         return task.ReturnError(result, ErrorText(file_name, result), llFatal);
     }
-    CheckOptionsConsumed(task, ctx.group->format_opts);
+    CheckOptionsConsumed(task, ctx.group->format_opts.Get());
 
     // Forced decoders set the streams' codec ids before probing.
     for (unsigned i = 0; i < ic->nb_streams; ++i) {
         ChooseDecoder(task, ctx, ic.get(), ic->streams[i]);
     }
     {
-        StreamDictionaries probe_options = StreamInfoOptions(ic.get(), ctx.group->codec_opts);
+        StreamDictionaries probe_options = StreamInfoOptions(ic.get(), ctx.group->codec_opts.Get());
         if (task.OnBeforeFindStreamInfo) {
             task.OnBeforeFindStreamInfo(task, ic.get());
         }

@@ -211,7 +211,7 @@ int OptTimecode(TCustomFFmpegOpt& task, OptionsContext* ctx, const std::string& 
         return AVERROR(EINVAL);
     }
     if (ForwardToOption(task, ctx, "metadata:g", "timecode=" + arg) >= 0) {
-        ff.av_dict_set(&ctx->group->codec_opts, "gop_timecode", arg.c_str(), 0);
+        ff.av_dict_set(ctx->group->codec_opts.Address(), "gop_timecode", arg.c_str(), 0);
     }
     return 0;
 }

@@ -70,7 +70,8 @@ int AmbiguousCodecOption(const TCustomFFmpegOpt& task, OptionsContext* ctx, cons
         Log(&task, llWarning, warning);
         key = std::string(plain) + ":v";
     }
-    const int result = ff.av_dict_set(&ctx->group->codec_opts, key.c_str(), arg.c_str(), 0);
+    const int result =
+        ff.av_dict_set(ctx->group->codec_opts.Address(), key.c_str(), arg.c_str(), 0);
     return result < 0 ? result : 0;
 }
 

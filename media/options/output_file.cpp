@@ -217,7 +217,7 @@ int ApplyCopyFlags(TCustomFFmpegOpt& task, OptionsContext& ctx, AVFormatContext*
                    std::size_t first_stream) {
     const AVDictionaryEntry* flags =
         ctx.group != nullptr
-            ? ff.av_dict_get(ctx.group->codec_opts, "flags", nullptr, AV_DICT_IGNORE_SUFFIX)
+            ? ff.av_dict_get(ctx.group->codec_opts.Get(), "flags", nullptr, AV_DICT_IGNORE_SUFFIX)
             : nullptr;
     if (flags == nullptr) {
         return 0;
@@ -731,8 +731,8 @@ int OpenOutputFile(TCustomFFmpegOpt& task, OptionsContext& ctx, const std::strin
     of.start_time = ctx.start_time;
     of.size_limit = ctx.size_limit;
     of.shortest = ctx.shortest;
-    if (ctx.group != nullptr && ctx.group->format_opts != nullptr) {
-        ff.av_dict_copy(of.muxer_options.Address(), ctx.group->format_opts, 0);
+    if (ctx.group != nullptr && ctx.group->format_opts.Get() != nullptr) {
+        ff.av_dict_copy(of.muxer_options.Address(), ctx.group->format_opts.Get(), 0);
     }
     of.ctx = std::move(opening.context);
     task.output_files.push_back(std::move(record));

@@ -79,7 +79,7 @@ void AddBitstreamFilters(TCustomFFmpegOpt& task, OutputStream& ost, const std::s
 std::int64_t ScalerFlags(const OptionGroup* group) {
     std::int64_t flags = SWS_BICUBIC;
     if (group != nullptr && group->sws_opts != nullptr) {
-        ff.av_opt_get_int(group->sws_opts, "sws_flags", 0, &flags);
+        ff.av_opt_get_int(group->sws_opts.get(), "sws_flags", 0, &flags);
     }
     return flags;
 }
@@ -188,7 +188,7 @@ OutputStream& NewOutputStream(TCustomFFmpegOpt& task, OptionsContext& ctx, AVFor
     ChooseEncoder(task, ctx, oc, ost);
     const OptionGroup* group = ctx.group;
     ost.encoder_options.Reset(FilterCodecOptions(
-        group != nullptr ? group->codec_opts : nullptr,
+        group != nullptr ? group->codec_opts.Get() : nullptr,
         ost.encoder != nullptr ? ost.encoder->id : AV_CODEC_ID_NONE, oc, st, ost.encoder));
 
     // Start from the encoder's defaults; the codec guessed for a format
@@ -224,11 +224,11 @@ OutputStream& NewOutputStream(TCustomFFmpegOpt& task, OptionsContext& ctx, AVFor
     }
 
     ost.sws_flags = ScalerFlags(group);
-    CopyDictionary(ost.audio_resampler_options, group != nullptr ? group->swr_opts : nullptr);
+    CopyDictionary(ost.audio_resampler_options, group != nullptr ? group->swr_opts.Get() : nullptr);
     if (ost.encoder != nullptr && ff.av_get_exact_bits_per_sample(ost.encoder->id) == 24) {
         ff.av_dict_set(ost.audio_resampler_options.Address(), "output_sample_bits", "24", 0);
     }
-    CopyDictionary(ost.resample_options, group != nullptr ? group->resample_opts : nullptr);
+    CopyDictionary(ost.resample_options, group != nullptr ? group->resample_opts.Get() : nullptr);
 
     ost.source_index = source_index;
     if (source_index >= 0) {

@@ -63,10 +63,10 @@ public:
         }
     }
     void CodecOptions(std::initializer_list<Setting> settings) {
-        Store(&ctx_.group->codec_opts, settings);
+        Store(ctx_.group->codec_opts.Address(), settings);
     }
     void FormatOptions(std::initializer_list<Setting> settings) {
-        Store(&ctx_.group->format_opts, settings);
+        Store(ctx_.group->format_opts.Address(), settings);
     }
     int result() const { return result_; }
 
@@ -108,8 +108,8 @@ int OptTarget(TCustomFFmpegOpt& task, OptionsContext* ctx, const std::string& /*
         norm = GuessNorm(task);
         if (norm == Norm::Unknown) {
             task.RaiseError(
-                "Could not determine norm (PAL/NTSC/NTSC-Film) for target.\r\n"
-                "Please prefix target with \"pal-\", \"ntsc-\" or \"film-\",\r\n"
+                "Could not determine norm (PAL/NTSC/NTSC-Film) for target.\n"
+                "Please prefix target with \"pal-\", \"ntsc-\" or \"film-\",\n"
                 "or set a framerate with \"-r xxx\".");
         }
         LogFmt(&task, llInfo, "Assuming %s for target.", norm == Norm::Pal ? "PAL" : "NTSC");

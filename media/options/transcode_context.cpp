@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdarg>
+#include <utility>
 #include <vector>
 
 #include "media/options/ff_options.h"
@@ -147,17 +148,27 @@ int TCustomFFmpegOpt::OptVideoHookBitsPixel(const char* name, const char* argume
 
 // --- Options context ---------------------------------------------------------
 
-void InitOptionsContext(TCustomFFmpegOpt& task, OptionsContext& ctx) {
-    ctx = OptionsContext{};
+OptionsContext::OptionsContext(TCustomFFmpegOpt& task)
+    : group(&task.Options().current_group), groups_release_(task.Options()) {
     task.Options().ResetGroups();
-    ctx.group = &task.Options().current_group;
 }
 
-void ReleaseOptionsContext(TCustomFFmpegOpt& task, OptionsContext& ctx) {
-    // Every list, string and array of the context owns its content; putting
-    // the record back to its initial state frees all of it.
-    ctx = OptionsContext{};
-    task.Options().FreeGroups();
+OptionsContext::GroupsRelease& OptionsContext::GroupsRelease::operator=(
+    GroupsRelease&& other) noexcept {
+    TFFOptions* const incoming = std::exchange(other.options_, nullptr);
+    // The same parser handed over again was just reset for its next file.
+    if (incoming != options_) {
+        Release();
+    }
+    options_ = incoming;
+    return *this;
+}
+
+void OptionsContext::GroupsRelease::Release() {
+    if (options_ != nullptr) {
+        options_->FreeGroups();
+        options_ = nullptr;
+    }
 }
 
 }  // namespace tavrin

@@ -17,6 +17,7 @@
 #include <list>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "media/common/ff_handles.h"
@@ -57,9 +58,25 @@ struct AudioChannelMap {
 };
 
 // The options of one input or output file while it is opened. Lives on the
-// caller's stack for one opening; see InitOptionsContext and
-// ReleaseOptionsContext.
+// caller's stack for one opening: made for a task, it resets the task's option
+// parser for the file, and its end frees the parser's groups, whatever the
+// outcome of the opening. Fields start at their initial values
+// (recording_time, stop_time, size_limit INT64_MAX, mux_delay 0.7,
+// chapters_source INT_MAX, start_time 0) and free what they hold themselves.
 struct OptionsContext {
+    // A context without a parser (group null): options are written into its
+    // fields only.
+    OptionsContext() = default;
+    // Resets the task's option parser and points `group` at its current group.
+    explicit OptionsContext(TCustomFFmpegOpt& task);
+    OptionsContext(const OptionsContext&) = delete;
+    OptionsContext& operator=(const OptionsContext&) = delete;
+    // Moving hands over the parser's groups: a context assigned over another
+    // frees the groups the other held, unless it now holds the same ones.
+    OptionsContext(OptionsContext&&) noexcept = default;
+    OptionsContext& operator=(OptionsContext&&) noexcept = default;
+    ~OptionsContext() = default;
+
     OptionGroup* group = nullptr;
 
     std::int64_t start_time = 0;
@@ -114,6 +131,25 @@ struct OptionsContext {
     SpecifierList passes;
     SpecifierList pass_log_prefixes;
     SpecifierList guess_layout_max;
+
+private:
+    // Frees the parser's groups when the context that uses them ends.
+    class GroupsRelease {
+    public:
+        GroupsRelease() = default;
+        explicit GroupsRelease(TFFOptions& options) : options_(&options) {}
+        ~GroupsRelease() { Release(); }
+        GroupsRelease(const GroupsRelease&) = delete;
+        GroupsRelease& operator=(const GroupsRelease&) = delete;
+        GroupsRelease(GroupsRelease&& other) noexcept
+            : options_(std::exchange(other.options_, nullptr)) {}
+        GroupsRelease& operator=(GroupsRelease&& other) noexcept;
+
+    private:
+        void Release();
+        TFFOptions* options_ = nullptr;
+    };
+    GroupsRelease groups_release_;
 };
 
 // ---------------------------------------------------------------------------
@@ -456,33 +492,5 @@ private:
 
 // Current wall-clock time in microseconds, as used for the time-outs.
 std::int64_t WallClockMicroseconds();
-
-// Prepares `ctx` for the next file: every field to its initial value
-// (recording_time, stop_time, size_limit INT64_MAX, mux_delay 0.7,
-// chapters_source INT_MAX, start_time 0), resets the task's option parser
-// and points `group` at the parser's current group.
-void InitOptionsContext(TCustomFFmpegOpt& task, OptionsContext& ctx);
-
-// Frees everything `ctx` holds and the parser's groups. Harmless on a
-// context that was only initialised, and when called twice.
-void ReleaseOptionsContext(TCustomFFmpegOpt& task, OptionsContext& ctx);
-
-// An options context for one open, initialised on construction and released
-// on destruction whatever the outcome.
-class ScopedOptionsContext {
-public:
-    explicit ScopedOptionsContext(TCustomFFmpegOpt& task) : task_(task) {
-        InitOptionsContext(task_, ctx_);
-    }
-    ~ScopedOptionsContext() { ReleaseOptionsContext(task_, ctx_); }
-    ScopedOptionsContext(const ScopedOptionsContext&) = delete;
-    ScopedOptionsContext& operator=(const ScopedOptionsContext&) = delete;
-
-    OptionsContext& get() { return ctx_; }
-
-private:
-    TCustomFFmpegOpt& task_;
-    OptionsContext ctx_;
-};
 
 }  // namespace tavrin

@@ -121,9 +121,9 @@ bool TCustomDecoder::LoadFile(const std::string& file_name, const std::string& f
     CloseFile();
     // Fresh options on first use; but options set before it (the libraries
     // loaded by another component) are kept, not silently dropped.
-    if (options_.sws_opts == nullptr && options_.format_opts == nullptr &&
-        options_.codec_opts == nullptr && options_.swr_opts == nullptr &&
-        options_.resample_opts == nullptr) {
+    if (options_.sws_opts == nullptr && options_.format_opts.Get() == nullptr &&
+        options_.codec_opts.Get() == nullptr && options_.swr_opts.Get() == nullptr &&
+        options_.resample_opts.Get() == nullptr) {
         options_.ResetGroups();
     }
     // Every failure leaves no file open and the options fresh for the next try.
@@ -157,8 +157,8 @@ bool TCustomDecoder::LoadFile(const std::string& file_name, const std::string& f
 
     const std::string media_name = ToMediaFileName(file_name);
     // On failure the library frees the context itself.
-    int ret =
-        ff.avformat_open_input(&opened, media_name.c_str(), input_format, &options_.format_opts);
+    int ret = ff.avformat_open_input(&opened, media_name.c_str(), input_format,
+                                     options_.format_opts.Address());
     if (ret < 0) {
         if (ret == AVERROR_EXIT && TimedOut()) {
             return fail(file_name + ": connecting/reading timeout", false);
@@ -169,7 +169,7 @@ bool TCustomDecoder::LoadFile(const std::string& file_name, const std::string& f
     format_context_ = opened;
 
     const AVDictionaryEntry* left = nullptr;
-    while ((left = ff.av_dict_get(options_.format_opts, "", left, AV_DICT_IGNORE_SUFFIX)) !=
+    while ((left = ff.av_dict_get(options_.format_opts.Get(), "", left, AV_DICT_IGNORE_SUFFIX)) !=
            nullptr) {
         LogError(llError, StringPrintf("Option %s not found, ignored.", left->key));
     }
@@ -178,7 +178,8 @@ bool TCustomDecoder::LoadFile(const std::string& file_name, const std::string& f
 
     try {
         RaiseBeforeFindStreamInfo();
-        StreamDictionaries stream_options = StreamInfoOptions(format_context_, options_.codec_opts);
+        StreamDictionaries stream_options =
+            StreamInfoOptions(format_context_, options_.codec_opts.Get());
         MarkActivity();
         ret = ff.avformat_find_stream_info(format_context_, stream_options.data());
     } catch (...) {

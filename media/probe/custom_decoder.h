@@ -55,7 +55,7 @@ public:
     bool IsAudioStream(int stream_index);
     bool IsVideoStream(int stream_index);
 
-    // The multi-line description of the open file (lines end with CR LF);
+    // The multi-line description of the open file (lines end with "\n");
     // empty with "file not loaded." when none is open.
     std::string FileInfoText();
 

@@ -104,7 +104,7 @@ void TVEVarazez::ApplyLoadOptions(TFFOptions& options) {
         return;
     }
     int64_t flags = -1;
-    if (ff.av_opt_get_int(options.sws_opts, "sws_flags", 0, &flags) >= 0 && flags >= 0) {
+    if (ff.av_opt_get_int(options.sws_opts.get(), "sws_flags", 0, &flags) >= 0 && flags >= 0) {
         picture_converter_.SetScalerFlags(static_cast<int>(flags));
     }
 }

@@ -16,7 +16,7 @@ namespace tavrin {
 
 namespace {
 
-constexpr char kLineEnd[] = "\r\n";
+constexpr char kLineEnd[] = "\n";
 
 void AddLine(std::string& text, const std::string& line) {
     text += line;

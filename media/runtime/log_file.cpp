@@ -28,7 +28,7 @@ std::string FormatLogLine(std::chrono::system_clock::time_point when, std::uint3
     std::snprintf(head, sizeof head, "%s [%.8X] %s: ", time_text, thread_id, LogLevelName(level));
     std::string line = head;
     line += text;
-    line += "\r\n";
+    line += "\n";
     return line;
 }
 

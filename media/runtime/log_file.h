@@ -10,7 +10,7 @@
 
 namespace tavrin {
 
-// "hh:nn:ss zzz [THREADID] Level: text\r\n" with the local time of `when`.
+// "hh:nn:ss zzz [THREADID] Level: text\n" with the local time of `when`.
 std::string FormatLogLine(std::chrono::system_clock::time_point when, std::uint32_t thread_id,
                           TLogLevel level, const std::string& text);
 

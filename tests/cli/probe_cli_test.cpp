@@ -32,11 +32,6 @@ ProgramRun RunProbe(const TempDir& dir, const std::string& arguments) {
     return run;
 }
 
-std::string WithoutCarriageReturns(std::string text) {
-    std::erase(text, '\r');
-    return text;
-}
-
 class ProbeCliTest : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -56,11 +51,11 @@ TEST_F(ProbeCliTest, PrintsTheComponentsTextAndRecordsForEveryFile) {
     TVEVarazez decoder;
     ASSERT_TRUE(decoder.LoadLibraries(""));
     ASSERT_TRUE(decoder.LoadFile(video.string()));
-    const std::string video_text = WithoutCarriageReturns(decoder.FileInfoText());
+    const std::string video_text = decoder.FileInfoText();
     TVideoStreamInfo video_info;
     decoder.GetVideoStreamInfo(video_info);
     ASSERT_TRUE(decoder.LoadFile(tone.string()));
-    const std::string tone_text = WithoutCarriageReturns(decoder.FileInfoText());
+    const std::string tone_text = decoder.FileInfoText();
     TAudioStreamInfo tone_info;
     decoder.GetAudioStreamInfo(-1, tone_info);
 

@@ -30,28 +30,24 @@ inline bool BuildEngineTask(TCustomFFmpeg& task, const std::vector<TaskInput>& i
                             bool join = false) {
     BuildOptionTable(task);
     for (const TaskInput& input : inputs) {
-        OptionsContext ctx;
-        InitOptionsContext(task, ctx);
         int result = -1;
         try {
+            OptionsContext ctx(task);
             result = OpenInputFile(task, ctx, input.options, input.file, "");
         } catch (const std::exception& error) {
             task.LastError = error.what();
         }
-        ReleaseOptionsContext(task, ctx);
         if (result < 0) {
             return false;
         }
     }
-    OptionsContext ctx;
-    InitOptionsContext(task, ctx);
     int result = -1;
     try {
+        OptionsContext ctx(task);
         result = OpenOutputFile(task, ctx, output_options, join, output_file, "");
     } catch (const std::exception& error) {
         task.LastError = error.what();
     }
-    ReleaseOptionsContext(task, ctx);
     return result >= 0;
 }
 

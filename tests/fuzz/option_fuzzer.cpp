@@ -66,10 +66,10 @@ std::string StereoWav() {
 
 void OpenInput(tavrin::TCustomFFmpegOpt& task, const std::string& options,
                const std::filesystem::path& file) {
-    tavrin::OptionsContext ctx;
-    tavrin::InitOptionsContext(task, ctx);
-    const int result = tavrin::OpenInputFile(task, ctx, options, file.string(), "");
-    tavrin::ReleaseOptionsContext(task, ctx);
+    const int result = [&] {
+        tavrin::OptionsContext ctx(task);
+        return tavrin::OpenInputFile(task, ctx, options, file.string(), "");
+    }();
     if (result < 0) {
         std::fprintf(stderr, "option_fuzzer: cannot open %s: %s\n", file.c_str(),
                      task.LastError.c_str());
@@ -142,8 +142,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // process (allocation limits, CPU flags) or open URLs.
     tavrin::TCustomFFmpegOpt& task = FuzzTask();
     task.StrictOptions = strict;
-    tavrin::OptionsContext ctx;
-    tavrin::InitOptionsContext(task, ctx);
+    tavrin::OptionsContext ctx(task);
     try {
         const int split = task.Options().SplitOptions(&ctx, strict, "output file",
                                                       tavrin::OptionTableOf(task), tokens);
@@ -170,6 +169,5 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             std::abort();
         }
     }
-    tavrin::ReleaseOptionsContext(task, ctx);
     return 0;
 }

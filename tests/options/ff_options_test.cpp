@@ -273,7 +273,7 @@ TEST_F(OptionsTest, ParseOptionResultsAndMessages) {
         {"bogus", "x", AVERROR(EINVAL), "Unrecognized option \"bogus\""},
         {"f", std::nullopt, AVERROR(EINVAL), "Missing argument for option \"f\""},
         {"report", std::nullopt, AVERROR(EINVAL),
-         "options \"report\" not supported\r\nFailed to set value \"\" for option \"report\""},
+         "options \"report\" not supported\nFailed to set value \"\" for option \"report\""},
     };
     for (const ParseOptionCase& c : cases) {
         SCOPED_TRACE(c.name);
@@ -375,24 +375,24 @@ TEST_F(OptionsTest, OptDefaultRoutesOptionsToTheirLibraries) {
         const AVDictionaryEntry* entry = ff.av_dict_get(dict, key, nullptr, 0);
         return entry != nullptr ? entry->value : "<absent>";
     };
-    EXPECT_EQ(value_of(options_.codec_opts, "crf"), "20");
-    EXPECT_EQ(value_of(options_.codec_opts, "b:v"), "1M");
-    EXPECT_EQ(value_of(options_.codec_opts, "ab"), "128k");
-    EXPECT_EQ(value_of(options_.codec_opts, "probesize"), "<absent>");
-    EXPECT_EQ(value_of(options_.format_opts, "probesize"), "5000000");
-    EXPECT_EQ(value_of(options_.format_opts, "crf"), "<absent>");
-    EXPECT_EQ(value_of(options_.swr_opts, "dither_method"), "triangular");
-    EXPECT_EQ(ff.av_dict_count(options_.codec_opts), 3);
-    EXPECT_EQ(ff.av_dict_count(options_.format_opts), 1);
+    EXPECT_EQ(value_of(options_.codec_opts.Get(), "crf"), "20");
+    EXPECT_EQ(value_of(options_.codec_opts.Get(), "b:v"), "1M");
+    EXPECT_EQ(value_of(options_.codec_opts.Get(), "ab"), "128k");
+    EXPECT_EQ(value_of(options_.codec_opts.Get(), "probesize"), "<absent>");
+    EXPECT_EQ(value_of(options_.format_opts.Get(), "probesize"), "5000000");
+    EXPECT_EQ(value_of(options_.format_opts.Get(), "crf"), "<absent>");
+    EXPECT_EQ(value_of(options_.swr_opts.Get(), "dither_method"), "triangular");
+    EXPECT_EQ(ff.av_dict_count(options_.codec_opts.Get()), 3);
+    EXPECT_EQ(ff.av_dict_count(options_.format_opts.Get()), 1);
     std::int64_t flags = 0;
-    ASSERT_EQ(ff.av_opt_get_int(options_.sws_opts, "sws_flags", 0, &flags), 0);
+    ASSERT_EQ(ff.av_opt_get_int(options_.sws_opts.get(), "sws_flags", 0, &flags), 0);
     EXPECT_EQ(flags, SWS_BILINEAR);
 
     // The pending sets become the file's group; fresh ones start empty.
     options_.FinishGroup();
-    EXPECT_EQ(value_of(options_.current_group.codec_opts, "crf"), "20");
-    EXPECT_EQ(value_of(options_.current_group.swr_opts, "dither_method"), "triangular");
-    EXPECT_EQ(options_.codec_opts, nullptr);
+    EXPECT_EQ(value_of(options_.current_group.codec_opts.Get(), "crf"), "20");
+    EXPECT_EQ(value_of(options_.current_group.swr_opts.Get(), "dither_method"), "triangular");
+    EXPECT_EQ(options_.codec_opts.Get(), nullptr);
     EXPECT_NE(options_.sws_opts, nullptr);
     // A group that already holds library options cannot take another set.
     EXPECT_THROW(options_.FinishGroup(), FFmpegException);
@@ -403,15 +403,15 @@ TEST_F(OptionsTest, OptDefaultAppendsFlagsAndReplacesOtherValues) {
     ASSERT_EQ(options_.OptDefault("flags", "+cgop"), 0);
     ASSERT_EQ(options_.OptDefault("g", "12"), 0);
     ASSERT_EQ(options_.OptDefault("g", "25"), 0);
-    EXPECT_STREQ(ff.av_dict_get(options_.codec_opts, "flags", nullptr, 0)->value,
+    EXPECT_STREQ(ff.av_dict_get(options_.codec_opts.Get(), "flags", nullptr, 0)->value,
                  "+global_header+cgop");
-    EXPECT_STREQ(ff.av_dict_get(options_.codec_opts, "g", nullptr, 0)->value, "25");
+    EXPECT_STREQ(ff.av_dict_get(options_.codec_opts.Get(), "g", nullptr, 0)->value, "25");
 }
 
 TEST_F(OptionsTest, OptDefaultRejectsBadValuesForScalerAndResampler) {
     EXPECT_LT(options_.OptDefault("dither_method", "no_such_method"), 0);
     EXPECT_EQ(PendingErrorText(), "Error setting option \"dither_method\"");
-    EXPECT_EQ(options_.swr_opts, nullptr);
+    EXPECT_EQ(options_.swr_opts.Get(), nullptr);
 }
 
 TEST_F(OptionsTest, DebugOptionRaisesTheLogLevel) {
@@ -423,10 +423,12 @@ TEST_F(OptionsTest, DebugOptionRaisesTheLogLevel) {
 
 TEST_F(OptionsTest, SplitOptionsFinishesTheGroup) {
     ASSERT_EQ(Split({"-crf", "23", "-probesize", "32", "-f", "mp4"}), 0);
-    EXPECT_STREQ(ff.av_dict_get(options_.current_group.codec_opts, "crf", nullptr, 0)->value, "23");
-    EXPECT_STREQ(ff.av_dict_get(options_.current_group.format_opts, "probesize", nullptr, 0)->value,
-                 "32");
-    EXPECT_EQ(options_.codec_opts, nullptr);
+    EXPECT_STREQ(ff.av_dict_get(options_.current_group.codec_opts.Get(), "crf", nullptr, 0)->value,
+                 "23");
+    EXPECT_STREQ(
+        ff.av_dict_get(options_.current_group.format_opts.Get(), "probesize", nullptr, 0)->value,
+        "32");
+    EXPECT_EQ(options_.codec_opts.Get(), nullptr);
     ASSERT_EQ(options_.current_group.options.size(), 1u);
     EXPECT_EQ(options_.current_group.options[0].entry->name, "f");
 }
@@ -472,9 +474,9 @@ TEST_F(OptionsTest, LogLevelByNameOrNumber) {
         EXPECT_EQ(OptLogLevel("loglevel", bad), AVERROR(EINVAL));
         EXPECT_EQ(PendingErrorText(),
                   "Invalid loglevel \"" + std::string(bad) +
-                      "\". Possible levels are numbers or:\r\n\"quiet\"\r\n\"panic\"\r\n"
-                      "\"fatal\"\r\n\"error\"\r\n\"warning\"\r\n\"info\"\r\n\"verbose\"\r\n"
-                      "\"debug\"\r\n");
+                      "\". Possible levels are numbers or:\n\"quiet\"\n\"panic\"\n"
+                      "\"fatal\"\n\"error\"\n\"warning\"\n\"info\"\n\"verbose\"\n"
+                      "\"debug\"\n");
     }
 }
 

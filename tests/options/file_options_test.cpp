@@ -116,7 +116,7 @@ TEST_F(FileOptionsTest, PresetsTextWithLineMarkers) {
     ASSERT_EQ(Parse("", "vcodec=libx264<CRLF># a comment<CRLF>crf=20"), 0) << task_.LastError;
     EXPECT_EQ(Occurrences(ctx_.codec_names), (Strings{"v=libx264"}));
     EXPECT_EQ(CodecOption("crf"), "20");
-    EXPECT_TRUE(log_.Has(llInfo, "ParsePresets for output file:\r\nvcodec=libx264"));
+    EXPECT_TRUE(log_.Has(llInfo, "ParsePresets for output file:\nvcodec=libx264"));
     EXPECT_TRUE(log_.Has(llDebug, "Applying preset crf with argument 20."));
 
     // Real line breaks of every kind, letter case of the codec keys, blanks.
@@ -136,7 +136,7 @@ TEST_F(FileOptionsTest, PresetsTextWithLineMarkers) {
 TEST_F(FileOptionsTest, BadPresetLinesFailStrictTasksOnly) {
     // An empty key.
     EXPECT_EQ(Parse("", "crf=20<CRLF>=5"), AVERROR(EINVAL));
-    EXPECT_EQ(task_.LastError, "Invalid syntax: \"=5\"\r\n" + ErrorText(AVERROR(EINVAL)));
+    EXPECT_EQ(task_.LastError, "Invalid syntax: \"=5\"\n" + ErrorText(AVERROR(EINVAL)));
     EXPECT_TRUE(log_.Has(llError, "Invalid syntax: \"=5\""));
 
     // An unknown key.
@@ -174,7 +174,7 @@ TEST_F(FileOptionsTest, PresetFiles) {
     NextFile();
     const std::string missing = (dir / "missing.ffpreset").string();
     EXPECT_EQ(Parse("-fpre " + missing), AVERROR(EINVAL));
-    EXPECT_EQ(task_.LastError.rfind("Preset file \"" + missing + "\" not found\r\n", 0), 0u)
+    EXPECT_EQ(task_.LastError.rfind("Preset file \"" + missing + "\" not found\n", 0), 0u)
         << task_.LastError;
 
     // A folder is no preset file either.
@@ -216,7 +216,7 @@ TEST_F(FileOptionsTest, PresetFiles) {
 TEST_F(FileOptionsTest, LibraryOptionsLandInTheFilesGroup) {
     TFFOptions& options = task_.Options();
     // Something pending from elsewhere must survive untouched.
-    ASSERT_GE(ff.av_dict_set(&options.codec_opts, "keyint_min", "3", 0), 0);
+    ASSERT_GE(ff.av_dict_set(options.codec_opts.Address(), "keyint_min", "3", 0), 0);
 
     EXPECT_EQ(OptDefaultForFile(task_, ctx_, "crf", "23"), 0);
     EXPECT_EQ(OptDefaultForFile(task_, ctx_, "probesize", "32768"), 0);
@@ -227,11 +227,11 @@ TEST_F(FileOptionsTest, LibraryOptionsLandInTheFilesGroup) {
 
     EXPECT_EQ(CodecOption("crf"), "23");
     EXPECT_EQ(FormatOption("probesize"), "32768");
-    EXPECT_EQ(DictValue(ctx_.group->swr_opts, "dither_method"), "triangular");
+    EXPECT_EQ(DictValue(ctx_.group->swr_opts.Get(), "dither_method"), "triangular");
     EXPECT_EQ(CodecOption("keyint_min"), "<none>");
-    EXPECT_EQ(DictValue(options.codec_opts, "keyint_min"), "3");
-    EXPECT_EQ(DictValue(options.codec_opts, "crf"), "<none>");
-    EXPECT_EQ(DictValue(options.format_opts, "probesize"), "<none>");
+    EXPECT_EQ(DictValue(options.codec_opts.Get(), "keyint_min"), "3");
+    EXPECT_EQ(DictValue(options.codec_opts.Get(), "crf"), "<none>");
+    EXPECT_EQ(DictValue(options.format_opts.Get(), "probesize"), "<none>");
 }
 
 TEST_F(FileOptionsTest, PerStreamLookUpOnARealFile) {

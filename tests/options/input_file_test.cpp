@@ -237,8 +237,7 @@ TEST_F(InputFileTest, TimeStampOffsetOptions) {
         SCOPED_TRACE(c.options);
         TCustomFFmpegOpt task;
         BuildOptionTable(task);
-        OptionsContext ctx;
-        InitOptionsContext(task, ctx);
+        OptionsContext ctx(task);
         ASSERT_EQ(OpenInputFile(task, ctx, c.options, media().tone10.string(), ""), 0)
             << task.LastError;
         const InputFile& file = *task.input_files[0];
@@ -246,7 +245,6 @@ TEST_F(InputFileTest, TimeStampOffsetOptions) {
             file.ctx->start_time == AV_NOPTS_VALUE ? 0 : file.ctx->start_time;
         EXPECT_EQ(file.ts_offset, c.copyts_offset ? c.offset_without_own_start
                                                   : c.offset_without_own_start - own_start);
-        ReleaseOptionsContext(task, ctx);
     }
 }
 
@@ -325,7 +323,7 @@ TEST_F(InputFileTest, UnusedDemuxerOptionFailsOnlyAStrictTask) {
 
 TEST_F(InputFileTest, MisspeltDemuxerOptionFailsOnlyAStrictTask) {
     EXPECT_LT(Open(media().tone10, "-probesize2 5000"), 0);
-    EXPECT_EQ(task_.LastError.rfind("Unrecognized option \"probesize2\"\r\n", 0), 0u)
+    EXPECT_EQ(task_.LastError.rfind("Unrecognized option \"probesize2\"\n", 0), 0u)
         << task_.LastError;
     EXPECT_TRUE(task_.input_files.empty());
 

@@ -98,7 +98,7 @@ TEST_F(OptionHandlersTest, StreamIds) {
         if (c.error.empty()) {
             EXPECT_EQ(task_.LastError, "");
         } else {
-            EXPECT_EQ(task_.LastError.rfind(c.error + "\r\n", 0), 0u) << task_.LastError;
+            EXPECT_EQ(task_.LastError.rfind(c.error + "\n", 0), 0u) << task_.LastError;
             EXPECT_TRUE(log_.Has(llError, c.error));
         }
     }
@@ -131,8 +131,7 @@ TEST_F(OptionHandlersTest, VideoSyncMethod) {
         SCOPED_TRACE(c.options);
         TCustomFFmpegOpt task;
         BuildOptionTable(task);
-        OptionsContext ctx;
-        InitOptionsContext(task, ctx);
+        OptionsContext ctx(task);
         log_.Clear();
         EXPECT_EQ(ParseFileOptions(task, ctx, c.options, "output file", ""), c.result);
         EXPECT_EQ(task.video_sync_method, c.method);
@@ -142,7 +141,6 @@ TEST_F(OptionHandlersTest, VideoSyncMethod) {
             EXPECT_TRUE(log_.Has(llError, text));
             EXPECT_EQ(task.LastError.rfind(text, 0), 0u) << task.LastError;
         }
-        ReleaseOptionsContext(task, ctx);
     }
 }
 

@@ -69,7 +69,7 @@ TEST_F(OptionTableTest, SimpleHandlerKindsLogAndAnswerAsTheirKindSays) {
         {"-version", true, 0, llWarning, "options \"version\" not supported, ignore", "", 0},
         {"-h -formats -L", true, 0, llWarning, "options \"L\" not supported, ignore", "", 0},
         {"-report", true, AVERROR(EINVAL), llError, "options \"report\" not supported",
-         "options \"report\" not supported\r\nFailed to set value \"1\" for option \"report\"", 1},
+         "options \"report\" not supported\nFailed to set value \"1\" for option \"report\"", 1},
         {"-report", false, 0, llError, "options \"report\" not supported", "", 1},
         {"-sameq", true, AVERROR(EINVAL), llWarning, removed.c_str(), removed.c_str(), 1},
         {"-AudioInputHook -VideoOutputHook -FrameInputHook -Join", true, 0, llInfo,

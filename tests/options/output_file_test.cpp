@@ -8,11 +8,11 @@
 #include <fstream>
 #include <functional>
 #include <optional>
-#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "app/core/format_listing.h"
 #include "app/core/merge_plan.h"
 #include "fixtures/media_fixtures.h"
 #include "media/common/error_text.h"
@@ -363,18 +363,6 @@ TEST_F(OutputFileTest, EveryMergeFormatGetsItsStreamsAndEncoders) {
     const EncoderTest has_encoder = [](std::string_view name) {
         return ff.avcodec_find_encoder_by_name(std::string(name).c_str()) != nullptr;
     };
-    // The value of the last "-<option> value" pair of the text, else "".
-    const auto last_value = [](const std::string& text, const std::string& option) {
-        std::istringstream words(text);
-        std::string word;
-        std::string value;
-        while (words >> word) {
-            if (word == option && words >> word) {
-                value = word;
-            }
-        }
-        return value;
-    };
     for (int format = 0; format < 16; ++format) {
         TOutputChoices choices;
         choices.FormatIndex = format;
@@ -402,8 +390,8 @@ TEST_F(OutputFileTest, EveryMergeFormatGetsItsStreamsAndEncoders) {
         EXPECT_EQ(audio.stream->codecpar->codec_type, AVMEDIA_TYPE_AUDIO);
         ASSERT_NE(video.encoder, nullptr);
         ASSERT_NE(audio.encoder, nullptr);
-        const std::string video_codec = last_value(*options, "-c:v");
-        const std::string audio_codec = last_value(*options, "-c:a");
+        const std::string video_codec = LastOptionValue(*options, "-c:v");
+        const std::string audio_codec = LastOptionValue(*options, "-c:a");
         if (!video_codec.empty()) {
             EXPECT_EQ(video.encoder->name, video_codec);
         } else {
@@ -416,15 +404,15 @@ TEST_F(OutputFileTest, EveryMergeFormatGetsItsStreamsAndEncoders) {
         }
         // Quality 3 of the list, and the sizes, rates and channels asked for.
         EXPECT_NE(video.codec_ctx->flags & AV_CODEC_FLAG_QSCALE, 0);
-        const std::string size = last_value(*options, "-s");
+        const std::string size = LastOptionValue(*options, "-s");
         if (!size.empty()) {
             EXPECT_EQ(std::to_string(video.codec_ctx->width) + "x" +
                           std::to_string(video.codec_ctx->height),
                       size);
         }
-        const std::string rate = last_value(*options, "-ar");
+        const std::string rate = LastOptionValue(*options, "-ar");
         EXPECT_EQ(audio.codec_ctx->sample_rate, rate.empty() ? 0 : std::stoi(rate));
-        const std::string channels = last_value(*options, "-ac");
+        const std::string channels = LastOptionValue(*options, "-ac");
         EXPECT_EQ(audio.codec_ctx->ch_layout.nb_channels,
                   channels.empty() ? 0 : std::stoi(channels));
     }

@@ -69,11 +69,8 @@ protected:
 
     // Opens an input file of the task; its index or a negative code.
     int AddInput(const std::filesystem::path& path, const std::string& options = "") {
-        OptionsContext input;
-        InitOptionsContext(task_, input);
-        const int result = OpenInputFile(task_, input, options, path.string(), "");
-        ReleaseOptionsContext(task_, input);
-        return result;
+        OptionsContext input(task_);
+        return OpenInputFile(task_, input, options, path.string(), "");
     }
 
     // Opens the output with a fresh options context; `prepare` may fill

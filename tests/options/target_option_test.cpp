@@ -171,8 +171,8 @@ TEST_F(TargetOptionTest, PalVideoInputGivesPal) {
 
 TEST_F(TargetOptionTest, NoVideoInputMeansNoNorm) {
     const std::string message =
-        "Could not determine norm (PAL/NTSC/NTSC-Film) for target.\r\nPlease prefix target with "
-        "\"pal-\", \"ntsc-\" or \"film-\",\r\nor set a framerate with \"-r xxx\".";
+        "Could not determine norm (PAL/NTSC/NTSC-Film) for target.\nPlease prefix target with "
+        "\"pal-\", \"ntsc-\" or \"film-\",\nor set a framerate with \"-r xxx\".";
     // No input at all, then an audio-only input.
     EXPECT_THROW(Parse("-target dvd"), FFmpegException);
     EXPECT_EQ(task_.LastError, message);

@@ -76,24 +76,20 @@ protected:
     void SetUp() override {
         RequireLibraries();
         BuildOptionTable(task_);
-        InitOptionsContext(task_, ctx_);
+        ctx_ = OptionsContext(task_);
     }
-    void TearDown() override { ReleaseOptionsContext(task_, ctx_); }
 
     int Parse(const std::string& options_text, const std::string& presets_text = "",
               const std::string& group_name = "output file") {
         return ParseFileOptions(task_, ctx_, options_text, group_name, presets_text);
     }
     // Starts the next file of the same task.
-    void NextFile() {
-        ReleaseOptionsContext(task_, ctx_);
-        InitOptionsContext(task_, ctx_);
-    }
+    void NextFile() { ctx_ = OptionsContext(task_); }
     std::string CodecOption(const char* key) const {
-        return DictValue(ctx_.group->codec_opts, key);
+        return DictValue(ctx_.group->codec_opts.Get(), key);
     }
     std::string FormatOption(const char* key) const {
-        return DictValue(ctx_.group->format_opts, key);
+        return DictValue(ctx_.group->format_opts.Get(), key);
     }
     static std::string DictValue(const AVDictionary* dict, const char* key) {
         const AVDictionaryEntry* entry = ff.av_dict_get(dict, key, nullptr, 0);

@@ -52,38 +52,55 @@ TEST_F(TranscodeContextTest, GlobalValuesAndControlFieldsStartAtTheirDefaults) {
     EXPECT_TRUE(task_.output_streams.empty());
 }
 
-TEST_F(TranscodeContextTest, InitAndReleaseResetTheOptionsContext) {
-    OptionsContext ctx;
-    InitOptionsContext(task_, ctx);
-    EXPECT_EQ(ctx.start_time, 0);  // zero, not the no-timestamp marker
-    EXPECT_EQ(ctx.recording_time, INT64_MAX);
-    EXPECT_EQ(ctx.stop_time, INT64_MAX);
-    EXPECT_EQ(ctx.size_limit, INT64_MAX);
-    EXPECT_EQ(ctx.chapters_source, INT_MAX);
-    EXPECT_FLOAT_EQ(ctx.mux_delay, 0.7f);
-    EXPECT_EQ(ctx.group, &task_.Options().current_group);
+TEST_F(TranscodeContextTest, OptionsContextResetsTheParserAndItsEndFreesTheGroups) {
+    TFFOptions& parser = task_.Options();
+    {
+        OptionsContext ctx(task_);
+        EXPECT_EQ(ctx.start_time, 0);  // zero, not the no-timestamp marker
+        EXPECT_EQ(ctx.recording_time, INT64_MAX);
+        EXPECT_EQ(ctx.stop_time, INT64_MAX);
+        EXPECT_EQ(ctx.size_limit, INT64_MAX);
+        EXPECT_EQ(ctx.chapters_source, INT_MAX);
+        EXPECT_FLOAT_EQ(ctx.mux_delay, 0.7f);
+        EXPECT_EQ(ctx.group, &parser.current_group);
+        EXPECT_NE(parser.sws_opts, nullptr);  // a fresh pending scaler set
 
-    // What one file left behind is gone after release and the next init.
+        ctx.format = "mp4";
+        ASSERT_EQ(ff.av_dict_set(ctx.group->codec_opts.Address(), "crf", "20", 0), 0);
+        ASSERT_EQ(ff.av_dict_set(parser.format_opts.Address(), "probesize", "32", 0), 0);
+    }
+    EXPECT_EQ(parser.current_group.codec_opts.Get(), nullptr);
+    EXPECT_EQ(parser.format_opts.Get(), nullptr);
+    EXPECT_EQ(parser.sws_opts, nullptr);
+
+    // The next file's context over the last one: what the last file left is
+    // gone, and the parser stays ready for the new one.
+    OptionsContext ctx(task_);
     ctx.start_time = 5;
     ctx.format = "mp4";
     ctx.codec_names.push_back({"v", "libx264"});
     ctx.stream_maps.push_back(StreamMap{0, 0, 1, 0, 1, "out"});
     ctx.attachments.push_back("cover.jpg");
     ctx.stream_ids = {1, 2};
-    ASSERT_EQ(ff.av_dict_set(&ctx.group->codec_opts, "crf", "20", 0), 0);
-
-    ReleaseOptionsContext(task_, ctx);
+    ASSERT_EQ(ff.av_dict_set(ctx.group->codec_opts.Address(), "crf", "20", 0), 0);
+    ctx = OptionsContext(task_);
+    EXPECT_EQ(ctx.start_time, 0);
     EXPECT_TRUE(ctx.format.empty());
     EXPECT_TRUE(ctx.codec_names.empty());
     EXPECT_TRUE(ctx.stream_maps.empty());
     EXPECT_TRUE(ctx.attachments.empty());
     EXPECT_TRUE(ctx.stream_ids.empty());
-    EXPECT_EQ(task_.Options().current_group.codec_opts, nullptr);
-    ReleaseOptionsContext(task_, ctx);  // twice is harmless
+    EXPECT_EQ(parser.current_group.codec_opts.Get(), nullptr);
+    EXPECT_NE(parser.sws_opts, nullptr);
+    EXPECT_EQ(ctx.group, &parser.current_group);
 
-    InitOptionsContext(task_, ctx);
-    EXPECT_EQ(ctx.start_time, 0);
-    ReleaseOptionsContext(task_, ctx);
+    // A context without a parser leaves the parser alone when it ends.
+    ASSERT_EQ(ff.av_dict_set(parser.codec_opts.Address(), "g", "25", 0), 0);
+    {
+        const OptionsContext bare;
+        EXPECT_EQ(bare.group, nullptr);
+    }
+    EXPECT_NE(parser.codec_opts.Get(), nullptr);
 }
 
 struct InterruptCase {

@@ -303,7 +303,7 @@ TEST_F(LoggerTest, LogFileLinesAreAppendedInTheirForm) {
     const auto path = dir / "tavrin.log";
     {
         std::ofstream old(path, std::ios::binary);
-        old << "old content\r\n";
+        old << "old content\n";
     }
     {
         TREVaduzi logger;
@@ -315,12 +315,12 @@ TEST_F(LoggerTest, LogFileLinesAreAppendedInTheirForm) {
         LibraryLog(nullptr, 32, "library line\n");
     }
     const std::string content = ReadFile(path);
-    ASSERT_TRUE(content.starts_with("old content\r\n")) << content;
+    ASSERT_TRUE(content.starts_with("old content\n")) << content;
     char thread_id[16];
     std::snprintf(thread_id, sizeof thread_id, "%.8X", LogThreadId());
     const std::string head = R"(\d\d:\d\d:\d\d \d{3} \[)" + std::string(thread_id) + R"(\] )";
-    const std::regex expected("old content\r\n" + head + "Warning: first line\r\n" + head +
-                              "Error: second line\r\n" + head + "Info: library line\r\n");
+    const std::regex expected("old content\n" + head + "Warning: first line\n" + head +
+                              "Error: second line\n" + head + "Info: library line\n");
     EXPECT_TRUE(std::regex_match(content, expected)) << content;
 }
 
