@@ -113,7 +113,8 @@ TEST(MergePlan, FinalOptionsOfEveryFormatWithAndWithoutTheOptionalEncoders) {
         }
         EXPECT_EQ(FinalOutputSuffix(index), row.suffix) << row.format;
     }
-    EXPECT_EQ(formatsSeen.size(), FormatNames().size()) << "every format has a row";
+    // "Original", the last entry, has no preset: it is planned from the video's facts.
+    EXPECT_EQ(formatsSeen.size(), FormatNames().size() - 1) << "every preset has a row";
 }
 
 TEST(MergePlan, FrameSizeQualityThreadsAndMap) {

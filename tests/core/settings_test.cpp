@@ -66,10 +66,11 @@ TEST(StartUp, StoredFolderIsKeptOnlyWhenItCanBeWritten) {
 }
 
 TEST(Choices, ListsHaveTheirEntriesInOrder) {
-    ASSERT_EQ(FormatNames().size(), 16u);
+    ASSERT_EQ(FormatNames().size(), 17u);
     EXPECT_EQ(FormatNames().front(), "3GP");
     EXPECT_EQ(FormatNames()[6], "MP4");
-    EXPECT_EQ(FormatNames().back(), "M2V");
+    EXPECT_EQ(FormatNames()[15], "M2V");
+    EXPECT_EQ(FormatNames().back(), "Original");
     EXPECT_EQ(FrameSizeNames("MKV").size(), 29u);
     EXPECT_EQ(FrameSizeNames("MKV").front(), "Auto - Original");
     EXPECT_EQ(FrameSizeNames("MKV")[15], "852x480 - wvga");
@@ -94,7 +95,7 @@ TEST(Choices, RestoredSelectionsFollowTheStoredIndexes) {
         {"3GP keeps a size it has", 0, 3, 0, false, 0, 3, 0, 4},
         {"3GP falls back to its first size", 0, 10, 0, true, 0, 0, 0, 4},
         {"3GP and a negative size", 0, -2, 0, true, 0, 0, 0, 4},
-        {"indexes outside the lists select nothing", 16, 29, 11, true, -1, -1, -1, 29},
+        {"indexes outside the lists select nothing", 17, 29, 11, true, -1, -1, -1, 29},
         {"negative indexes select nothing", -1, -1, -1, false, -1, -1, -1, 29},
     };
     for (const auto& c : cases) {
