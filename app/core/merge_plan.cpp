@@ -268,7 +268,7 @@ std::string FadeFilter(int fadeSeconds, std::int64_t soundEnd, std::vector<std::
         notes.push_back("Fade out: the sound is shorter than the fade, so all of it fades.");
         fade = end;
     }
-    return "afade=t=out:st=" + SecondsText(end - fade) + ":d=" + SecondsText(fade);
+    return "afade=t=out:st=" + SecondsText(end - fade) + ":d=" + SecondsText(fade) + ":curve=qua";
 }
 
 // Where the merged sound ends: the video's end when its own sound runs

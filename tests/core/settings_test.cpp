@@ -154,6 +154,41 @@ struct OutputNameCase {
     std::string expected;  // relative to the test folder
 };
 
+TEST(Choices, MergeChoicesAreOffInAnOlderFileAndReadBackAsStored) {
+    TempDir dir;
+    const auto ini = dir / "tavrin.ini";
+    // A file from before the merge choices, and stored values outside their ranges.
+    std::ofstream(ini) << "[settings]\noutputformatindex=6\nusevideoquality=1\n";
+    TSettings settings(ini.string());
+    EXPECT_EQ(settings.FadeOutSeconds(), 0);
+    EXPECT_FALSE(settings.RepeatSongs());
+    EXPECT_EQ(settings.VideoSoundPercent(), 0);
+    EXPECT_EQ(settings.OutputFormatIndex(), 6);
+
+    ASSERT_TRUE(settings.SetFadeOutSeconds(3));
+    ASSERT_TRUE(settings.SetRepeatSongs(true));
+    ASSERT_TRUE(settings.SetVideoSoundPercent(50));
+    ASSERT_TRUE(settings.SetOutputFormatIndex(16));
+    const TSettings restarted(ini.string());
+    EXPECT_EQ(restarted.FadeOutSeconds(), 3);
+    EXPECT_TRUE(restarted.RepeatSongs());
+    EXPECT_EQ(restarted.VideoSoundPercent(), 50);
+    EXPECT_EQ(FormatNameAt(restarted.OutputFormatIndex()), "Original");
+    // "Original" greys out the frame-size and quality controls.
+    const TChoiceState state = RestoreChoices(restarted);
+    EXPECT_FALSE(state.FrameSizeListEnabled);
+    EXPECT_FALSE(state.QualityListEnabled);
+
+    for (const int outside : {-1, 11}) {
+        settings.SetFadeOutSeconds(outside);
+        EXPECT_EQ(settings.FadeOutSeconds(), 0) << outside;
+    }
+    for (const int outside : {-5, 101}) {
+        settings.SetVideoSoundPercent(outside);
+        EXPECT_EQ(settings.VideoSoundPercent(), 0) << outside;
+    }
+}
+
 TEST(OutputFileName, NamesAreFreeAndHaveOneSeparator) {
     const OutputNameCase cases[] = {
         {"no trailing separator",
