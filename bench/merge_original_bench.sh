@@ -41,45 +41,24 @@ run_peer() {
     rm -f "$out/tempaudio-peer.wav"
 }
 
-# Appends the wall seconds of one run to the given file.
-measure() {
-    local record=$1
-    shift
-    rm -rf "${out:?}"/*
-    local start end
-    start=$(date +%s.%N)
-    "$@" >/dev/null 2>"$work/stderr" || {
-        echo "failed: $*" >&2
-        cat "$work/stderr" >&2
-        exit 1
-    }
-    end=$(date +%s.%N)
-    awk -v s="$start" -v e="$end" 'BEGIN { print e - s }' >>"$record"
-}
-
-median() {
-    sort -g "$1" | awk '{ v[NR] = $1 } END {
-        if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
-}
-
 : >"$work/original.rec"
 : >"$work/mp4.rec"
 : >"$work/peer.rec"
 # Rounds alternate the order so that none profits from a warmer cache.
 for round in $(seq 1 "$rounds"); do
     if [ $((round % 2)) -eq 1 ]; then
-        measure "$work/original.rec" run_original
-        measure "$work/peer.rec" run_peer
-        measure "$work/mp4.rec" run_mp4
+        measure_wall "$work/original.rec" run_original
+        measure_wall "$work/peer.rec" run_peer
+        measure_wall "$work/mp4.rec" run_mp4
     else
-        measure "$work/mp4.rec" run_mp4
-        measure "$work/peer.rec" run_peer
-        measure "$work/original.rec" run_original
+        measure_wall "$work/mp4.rec" run_mp4
+        measure_wall "$work/peer.rec" run_peer
+        measure_wall "$work/original.rec" run_original
     fi
 done
-ow=$(median "$work/original.rec")
-mw=$(median "$work/mp4.rec")
-pw=$(median "$work/peer.rec")
+ow=$(median_of "$work/original.rec")
+mw=$(median_of "$work/mp4.rec")
+pw=$(median_of "$work/peer.rec")
 awk -v ow="$ow" -v mw="$mw" -v pw="$pw" -v rounds="$rounds" 'BEGIN {
     speedup = ow > 0 ? mw / ow : 0
     ratio = pw > 0 ? ow / pw : 0
