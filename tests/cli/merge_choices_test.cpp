@@ -187,5 +187,29 @@ TEST_F(MergeChoicesTest, TheVideosSoundRunsUnderTheSongsAtItsVolume) {
     EXPECT_NEAR(ToneAt(silent, 1), 400, 15);
 }
 
+TEST_F(MergeChoicesTest, ValuesOutsideTheirRangesAreUsageErrors) {
+    const struct {
+        const char* options;
+        const char* message;
+    } cases[] = {
+        {"--fade-out 11", "--fade-out takes whole seconds from 0 (no fade) to 10, not \"11\""},
+        {"--fade-out 2.5", "--fade-out takes whole seconds"},
+        {"--video-sound 101", "--video-sound takes a volume in percent from 0 (none) to 100"},
+        {"--video-sound -5", "--video-sound takes a volume in percent"},
+        {"--repeat --no-repeat", "--repeat and --no-repeat exclude each other"},
+        {"--repeat=1", "--repeat takes no value"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.options);
+        std::string err;
+        EXPECT_EQ(RunWithOwnHome(dir_.path(), "tavrin-merge",
+                                 std::string(c.options) + " " + media_->Path("video.mp4") + " " +
+                                     media_->Path("a4.mp3"),
+                                 nullptr, &err),
+                  2);
+        EXPECT_NE(err.find(c.message), std::string::npos) << err;
+    }
+}
+
 }  // namespace
 }  // namespace tavrin::testing
