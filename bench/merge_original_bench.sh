@@ -67,9 +67,9 @@ awk -v ow="$ow" -v mw="$mw" -v pw="$pw" -v rounds="$rounds" 'BEGIN {
     printf "%-40s %10.3f\n", "tavrin-merge --format MP4", mw
     printf "%-40s %10.3f\n", "ffmpeg join to WAV, then copy", pw
     printf "Original against MP4: %.1f times faster%s (target >= 5)\n", speedup,
-           speedup >= 5 ? "" : "  BELOW TARGET"
+           (speedup >= 5 ? "" : "  BELOW TARGET")
     printf "Original against ffmpeg: wall ratio %.3f%s (target <= 1.05)\n", ratio,
-           ratio <= 1.05 ? "" : "  ABOVE TARGET"
+           (ratio <= 1.05 ? "" : "  ABOVE TARGET")
     printf "rounds: %d; figures are medians\n", rounds
-    exit speedup >= 5 && ratio <= 1.05 ? 0 : 1
+    exit (speedup >= 5 && ratio <= 1.05) ? 0 : 1
 }'
