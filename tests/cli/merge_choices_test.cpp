@@ -17,7 +17,8 @@ namespace {
 namespace fs = std::filesystem;
 
 // A 20 s H.264 video (B-frames, a key frame each second) with a 1 kHz tone,
-// one without sound, and songs of distinct tones.
+// one without sound, one whose own container cannot be written with its
+// codec, and songs of distinct tones.
 class ChoicesMedia {
 public:
     static ChoicesMedia& Get() {
@@ -36,6 +37,9 @@ private:
             ShellQuote((dir_ / "video.mp4").string()));
         RunFfmpeg("-f lavfi -i testsrc=size=160x120:rate=25:duration=6 -c:v mpeg4 " +
                   ShellQuote((dir_ / "silent.avi").string()));
+        // ProRes, which the MP4 writer does not take, in a file named .mp4.
+        RunFfmpeg("-f lavfi -i testsrc=size=64x48:rate=25:duration=2 -c:v prores_ks -f mov " +
+                  ShellQuote((dir_ / "prores.mp4").string()));
         MakeSong(dir_, "a4.mp3", 4, 400);
         MakeSong(dir_, "b4.mp3", 4, 700);
         MakeSong(dir_, "a12.mp3", 12, 400);
@@ -64,11 +68,13 @@ std::string Band(int frequency) {
     return "bandpass=f=" + std::to_string(frequency) + ":width_type=q:w=8";
 }
 
-// The checksums of every video packet, copied out as they are.
-std::string VideoPacketSums(const fs::path& file) {
+// The time stamps, sizes and checksums of every video packet, copied out as
+// they are; with `times` false only the sizes and checksums.
+std::string VideoPacketSums(const fs::path& file, bool times = true) {
     std::string sums;
     RunCommand("ffmpeg -nostdin -v error -i " + ShellQuote(file.string()) +
-                   " -map 0:v -c copy -f framemd5 - | grep -v '^#'",
+                   " -map 0:v -c copy -f framemd5 - | grep -v '^#'" +
+                   (times ? "" : " | awk '{ print $5, $6 }'"),
                &sums);
     return sums;
 }
@@ -209,6 +215,22 @@ TEST_F(MergeChoicesTest, ValuesOutsideTheirRangesAreUsageErrors) {
                   2);
         EXPECT_NE(err.find(c.message), std::string::npos) << err;
     }
+}
+
+TEST_F(MergeChoicesTest, OriginalTakesMatroskaWhenTheOwnContainerCannotCarryTheVideo) {
+    const fs::path file =
+        Merge("--format Original " + media_->Path("prores.mp4") + " " + media_->Path("a4.mp3"));
+    ASSERT_FALSE(file.empty());
+    EXPECT_EQ(file.extension(), ".mkv");
+    EXPECT_NE(err_.find("cannot carry its prores video"), std::string::npos) << err_;
+    EXPECT_NE(err_.find("Matroska (.mkv) is used"), std::string::npos) << err_;
+    // Matroska moves every stream by the AAC encoder's priming (23 ms) to keep
+    // time stamps non-negative, as with the ffmpeg program: packets compare
+    // by their bytes.
+    const std::string sums = VideoPacketSums(file, false);
+    EXPECT_FALSE(sums.empty());
+    EXPECT_EQ(sums, VideoPacketSums(media_->File("prores.mp4"), false));
+    ExpectOnlyOutputIn(file);
 }
 
 }  // namespace
