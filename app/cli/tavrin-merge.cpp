@@ -235,6 +235,13 @@ int Run(int argc, char** argv) {
         return 0;
     }
     if (args->ListSizesOf) {
+        if (tavrin::IsOriginalFormat(tavrin::FormatNameAt(*args->ListSizesOf))) {
+            // Nothing on standard output: the completion offers no size.
+            std::fprintf(stderr,
+                         "tavrin-merge: Original copies the video at its own size; it has no "
+                         "frame sizes\n");
+            return 0;
+        }
         std::fputs(tavrin::cli::SizeListText(*args->ListSizesOf).c_str(), stdout);
         return 0;
     }

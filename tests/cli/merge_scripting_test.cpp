@@ -317,6 +317,7 @@ TEST(BashCompletionTest, TheInstalledScriptCompletesFromTheProgram) {
         {"tavrin-merge", "_tavrin_merge", "--format ''",
          "3GP AVI FLV iPod MKV MOV MP4 OGG PSP RM10 RM20 SWF WMV WebM M1V M2V Original"},
         {"tavrin-merge", "_tavrin_merge", "--format O", "OGG Original"},
+        {"tavrin-merge", "_tavrin_merge", "--format Original --size ''", ""},
         {"tavrin-merge", "_tavrin_merge", "--fade-out 1", "1 10"},
         {"tavrin-merge", "_tavrin_merge", "--video-sound 5", "50"},
         {"tavrin-merge", "_tavrin_merge", "--re", "--repeat"},
