@@ -15,7 +15,6 @@ namespace {
 
 constexpr std::int64_t kMicrosecondsPerMillisecond = 1000;
 constexpr std::int64_t kMillisecondsPerSecond = 1000;
-constexpr std::int64_t kMicrosecondsPerSecond = 1000000;
 // A join of more inputs than this would open as many files at once; songs
 // that short repeat only as far as this goes.
 constexpr std::size_t kMaxJoinInputs = 1000;

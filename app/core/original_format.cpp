@@ -1,7 +1,6 @@
 #include "app/core/original_format.h"
 
 #include <array>
-#include <vector>
 
 #include "app/core/path_text.h"
 
@@ -74,7 +73,7 @@ std::optional<TOriginalOutput> Fit(const ContainerRow& row, std::string_view vid
             continue;
         }
         if (!carries || carries(row.Muxer, videoCodec, encoder)) {
-            return TOriginalOutput{std::string(row.Muxer), std::string(row.Suffix), encoder, false};
+            return TOriginalOutput{std::string(row.Muxer), std::string(row.Suffix), encoder};
         }
     }
     return std::nullopt;
@@ -92,7 +91,6 @@ std::optional<TOriginalOutput> ChooseOriginalOutput(std::string_view containerNa
     const ContainerRow* own = OwnRow(containerName, videoFile);
     if (own != nullptr) {
         if (auto output = Fit(*own, videoCodec, hasEncoder, muxerCarries)) {
-            output->OwnContainer = true;
             return output;
         }
     }

@@ -15,7 +15,6 @@ struct TOriginalOutput {
     std::string Muxer;         // for " -f "
     std::string Suffix;        // the output file's ending, ".mp4"
     std::string AudioEncoder;  // "aac", "libmp3lame", ...
-    bool OwnContainer = false;
 };
 
 // The output of "Original" for a video read by the demuxer `containerName`
