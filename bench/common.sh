@@ -39,3 +39,27 @@ make_clip_and_tones() {
             -c:a libmp3lame -b:a 128k "$folder/tone$i.mp3"
     done
 }
+
+# Appends the wall seconds of one run of the command to the record file, the
+# output folder $out emptied first; stops the benchmark when the command fails
+# (its standard error kept in $work/stderr).
+measure_wall() {
+    local record=$1
+    shift
+    rm -rf "${out:?}"/*
+    local start end
+    start=$(date +%s.%N)
+    "$@" >/dev/null 2>"$work/stderr" || {
+        echo "failed: $*" >&2
+        cat "$work/stderr" >&2
+        exit 1
+    }
+    end=$(date +%s.%N)
+    awk -v s="$start" -v e="$end" 'BEGIN { print e - s }' >>"$record"
+}
+
+# The median of a file of numbers, one a line.
+median_of() {
+    sort -g "$1" | awk '{ v[NR] = $1 } END {
+        if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
+}

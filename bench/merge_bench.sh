@@ -36,42 +36,21 @@ run_peer() {
     rm -f "$out/tempaudio-peer.mp3"
 }
 
-# Appends the wall seconds of one run to the given file.
-measure() {
-    local record=$1
-    shift
-    rm -rf "${out:?}"/*
-    local start end
-    start=$(date +%s.%N)
-    "$@" >/dev/null 2>"$work/stderr" || {
-        echo "failed: $*" >&2
-        cat "$work/stderr" >&2
-        exit 1
-    }
-    end=$(date +%s.%N)
-    awk -v s="$start" -v e="$end" 'BEGIN { print e - s }' >>"$record"
-}
-
-median() {
-    sort -g "$1" | awk '{ v[NR] = $1 } END {
-        if (NR % 2) print v[(NR + 1) / 2]; else print (v[NR / 2] + v[NR / 2 + 1]) / 2 }'
-}
-
 : >"$work/ours.rec"
 : >"$work/peer.rec"
 # Rounds alternate which program goes first so that neither profits from a
 # warmer cache.
 for round in $(seq 1 "$rounds"); do
     if [ $((round % 2)) -eq 1 ]; then
-        measure "$work/ours.rec" run_ours
-        measure "$work/peer.rec" run_peer
+        measure_wall "$work/ours.rec" run_ours
+        measure_wall "$work/peer.rec" run_peer
     else
-        measure "$work/peer.rec" run_peer
-        measure "$work/ours.rec" run_ours
+        measure_wall "$work/peer.rec" run_peer
+        measure_wall "$work/ours.rec" run_ours
     fi
 done
-ow=$(median "$work/ours.rec")
-pw=$(median "$work/peer.rec")
+ow=$(median_of "$work/ours.rec")
+pw=$(median_of "$work/peer.rec")
 awk -v ow="$ow" -v pw="$pw" -v rounds="$rounds" 'BEGIN {
     ratio = pw > 0 ? ow / pw : 0
     printf "%-34s %10s %10s %7s\n", "task", "ours s", "ffmpeg s", "wall"

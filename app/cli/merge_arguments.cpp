@@ -5,6 +5,7 @@
 #include <string_view>
 
 #include "app/core/choice_lists.h"
+#include "app/core/merge_plan.h"
 
 namespace tavrin::cli {
 
@@ -17,16 +18,22 @@ std::string Lower(std::string_view text) {
     return result;
 }
 
-std::optional<int> ParseQuality(const std::string& text) {
-    if (text.empty() || text.size() > 2 ||
+// A whole number from 0 to highest, digits only.
+std::optional<int> ParseWholeNumber(const std::string& text, int highest) {
+    if (text.empty() || text.size() > 3 ||
         !std::all_of(text.begin(), text.end(), [](unsigned char c) { return std::isdigit(c); })) {
         return std::nullopt;
     }
     const int value = std::stoi(text);
-    if (value < 0 || value >= static_cast<int>(QualityNames().size())) {
+    if (value > highest) {
         return std::nullopt;
     }
     return value;
+}
+
+std::optional<int> ParseQuality(const std::string& text) {
+    return text.size() > 2 ? std::nullopt
+                           : ParseWholeNumber(text, static_cast<int>(QualityNames().size()) - 1);
 }
 
 // The options that take no value, by name.
@@ -171,6 +178,30 @@ std::optional<MergeArguments> ParseMergeArguments(const std::vector<std::string>
             }
             result.UseQuality = false;
             no_quality_given = true;
+        } else if (arg == "--fade-out" || arg == "--video-sound") {
+            if (!value(text)) {
+                return std::nullopt;
+            }
+            const bool fade = arg == "--fade-out";
+            const auto number =
+                ParseWholeNumber(text, fade ? kMaxFadeOutSeconds : kMaxVideoSoundPercent);
+            if (!number) {
+                error = fade ? "--fade-out takes whole seconds from 0 (no fade) to " +
+                                   std::to_string(kMaxFadeOutSeconds) + ", not \"" + text + "\""
+                             : "--video-sound takes a volume in percent from 0 (none) to " +
+                                   std::to_string(kMaxVideoSoundPercent) + ", not \"" + text + "\"";
+                return std::nullopt;
+            }
+            (fade ? result.FadeOutSeconds : result.VideoSoundPercent) = *number;
+        } else if (arg == "--repeat" || arg == "--no-repeat") {
+            if (!no_value()) {
+                return std::nullopt;
+            }
+            if (result.RepeatSongs && *result.RepeatSongs != (arg == "--repeat")) {
+                error = "--repeat and --no-repeat exclude each other";
+                return std::nullopt;
+            }
+            result.RepeatSongs = arg == "--repeat";
         } else if (arg == "--out") {
             if (!value(text)) {
                 return std::nullopt;
@@ -210,6 +241,14 @@ std::optional<MergeArguments> ParseMergeArguments(const std::vector<std::string>
     }
     result.VideoFile = files.front();
     result.AudioFiles.assign(files.begin() + 1, files.end());
+    if (result.FormatIndex && IsOriginalFormat(FormatNameAt(*result.FormatIndex))) {
+        if (const char* option = result.Size ? "--size" : quality_given ? "--quality" : nullptr) {
+            error = std::string(option) +
+                    " does not go with --format Original: the video is copied as it is, at its "
+                    "own size and quality";
+            return std::nullopt;
+        }
+    }
     if (result.Size && result.FormatIndex) {
         if (FindFrameSizeIndex(*result.FormatIndex, *result.Size) < 0) {
             error = "the format " + std::string(FormatNameAt(*result.FormatIndex)) +

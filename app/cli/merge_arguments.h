@@ -1,5 +1,6 @@
 // The command line of tavrin-merge:
 //   tavrin-merge [--format NAME] [--size ENTRY] [--quality N | --no-quality]
+//                [--fade-out S] [--repeat | --no-repeat] [--video-sound PCT]
 //                [--out FOLDER] [--dry-run [--json]] [-q | -v] VIDEO AUDIO...
 //   tavrin-merge --list-formats | --list-sizes FORMAT | --version | --help
 // Options may come before or after the files; "--" ends the options.
@@ -15,10 +16,13 @@ struct MergeArguments {
     std::string VideoFile;
     std::vector<std::string> AudioFiles;
     // Unset values come from the settings file.
-    std::optional<int> FormatIndex;   // position in the format list
-    std::optional<std::string> Size;  // frame-size entry as given, resolved per format
-    std::optional<int> QualityIndex;  // 0..10
-    std::optional<bool> UseQuality;   // --quality sets true, --no-quality false
+    std::optional<int> FormatIndex;        // position in the format list
+    std::optional<std::string> Size;       // frame-size entry as given, resolved per format
+    std::optional<int> QualityIndex;       // 0..10
+    std::optional<bool> UseQuality;        // --quality sets true, --no-quality false
+    std::optional<int> FadeOutSeconds;     // 0..kMaxFadeOutSeconds
+    std::optional<bool> RepeatSongs;       // --repeat sets true, --no-repeat false
+    std::optional<int> VideoSoundPercent;  // 0..kMaxVideoSoundPercent
     std::optional<std::string> OutputFolder;
     bool DryRun = false;
     bool Json = false;     // the dry run's plan as one JSON object

@@ -1,6 +1,7 @@
 #include "app/cli/merge_dry_run.h"
 
 #include "app/cli/json_writer.h"
+#include "app/core/choice_lists.h"
 #include "app/core/duration_text.h"
 #include "app/core/join_reason.h"
 
@@ -51,11 +52,34 @@ void Choice(JsonWriter& json, const std::string& name, TChoiceSource source) {
 
 }  // namespace
 
+std::string MergeChoicesText(const TOutputChoices& choices) {
+    std::string text;
+    const auto add = [&text](const std::string& part) {
+        text += (text.empty() ? "" : ", ") + part;
+    };
+    if (choices.FadeOutSeconds > 0) {
+        add("fade out " + std::to_string(choices.FadeOutSeconds) + " s");
+    }
+    if (choices.RepeatSongs) {
+        add("repeat songs");
+    }
+    if (choices.VideoSoundPercent > 0) {
+        add("video sound " + std::to_string(choices.VideoSoundPercent) + " %");
+    }
+    return text;
+}
+
 std::string ChoicesLine(const ShownChoices& choices) {
+    const std::string extras = choices.MergeChoices.empty() ? "" : "; " + choices.MergeChoices;
+    if (IsOriginalFormat(choices.Format)) {
+        return "format " + choices.Format + " (" +
+               ChoiceSourceText(choices.FormatSource, "--format", choices.SettingsFile) +
+               "), the video copied at its own size and quality" + extras;
+    }
     return "format " + choices.Format + " (" +
            ChoiceSourceText(choices.FormatSource, "--format", choices.SettingsFile) +
            "), frame size " + (choices.FrameSize.empty() ? "none" : choices.FrameSize) + " (" +
-           ChoiceSourceText(choices.FrameSizeSource, "--size", choices.SettingsFile) + ")";
+           ChoiceSourceText(choices.FrameSizeSource, "--size", choices.SettingsFile) + ")" + extras;
 }
 
 std::string DryRunText(const TMergePreview& preview, const ShownChoices& choices) {
@@ -76,11 +100,17 @@ std::string DryRunText(const TMergePreview& preview, const ShownChoices& choices
     if (plan.JoinOutput) {
         AddLine(text, "join options", plan.JoinOutput->Options);
         AddLine(text, "join flag", plan.JoinOutput->Join ? "set" : "not set");
+        if (plan.JoinOutput->Passes > 1) {
+            AddLine(text, "join passes", std::to_string(plan.JoinOutput->Passes));
+        }
         AddLine(text, "temporary file", plan.TempAudioFile);
     }
     AddLine(text, "audio input", plan.AudioInput);
     AddLine(text, "final options", plan.FinalOptions);
     AddLine(text, "output file", preview.OutputFile);
+    for (const auto& note : plan.Notes) {
+        AddLine(text, "note", note);
+    }
     return text;
 }
 
@@ -93,6 +123,9 @@ std::string DryRunJson(const TMergePreview& preview, const ShownChoices& choices
     Choice(json, choices.Format, choices.FormatSource);
     json.Key("frame_size");
     Choice(json, choices.FrameSize, choices.FrameSizeSource);
+    json.Key("fade_out_s").Integer(request.Choices.FadeOutSeconds);
+    json.Key("repeat_songs").Bool(request.Choices.RepeatSongs);
+    json.Key("video_sound_percent").Integer(request.Choices.VideoSoundPercent);
     json.Key("video").BeginObject().Key("path").String(request.VideoFile);
     Duration(json, request.VideoDuration);
     json.Key("video_stream").Integer(request.FirstVideoStreamIndex).EndObject();
@@ -112,6 +145,7 @@ std::string DryRunJson(const TMergePreview& preview, const ShownChoices& choices
         json.Null();
     }
     json.Key("join_flag").Bool(plan.JoinOutput && plan.JoinOutput->Join);
+    json.Key("passes").Integer(plan.JoinOutput ? plan.JoinOutput->Passes : 1);
     json.Key("temporary_file");
     if (plan.JoinOutput) {
         json.String(plan.TempAudioFile);
@@ -122,6 +156,11 @@ std::string DryRunJson(const TMergePreview& preview, const ShownChoices& choices
     json.Key("audio_input").String(plan.AudioInput);
     json.Key("final_options").String(plan.FinalOptions);
     json.Key("output_file").String(preview.OutputFile);
+    json.Key("notes").BeginArray();
+    for (const auto& note : plan.Notes) {
+        json.String(note);
+    }
+    json.EndArray();
     json.EndObject();
     return json.Text() + "\n";
 }

@@ -16,9 +16,15 @@ struct ShownChoices {
     std::string FrameSize;  // the entry's text; "" when none is selected
     TChoiceSource FrameSizeSource = TChoiceSource::Default;
     std::string SettingsFile;
+    // The merge choices that are on, "fade out 3 s, repeat songs"; "" for none.
+    std::string MergeChoices;
 };
 
-// "format MP4 (from --format), frame size Auto - Original (from the settings file ...)".
+// The merge choices that are on, as ShownChoices holds them.
+std::string MergeChoicesText(const TOutputChoices& choices);
+
+// "format MP4 (from --format), frame size Auto - Original (from the settings
+// file ...)", then "; " and the merge choices when any is on.
 std::string ChoicesLine(const ShownChoices& choices);
 
 std::string DryRunText(const TMergePreview& preview, const ShownChoices& choices);

@@ -38,16 +38,24 @@ namespace fs = std::filesystem;
 
 constexpr char kUsage[] =
     "Usage: tavrin-merge [--format NAME] [--size ENTRY] [--quality N | --no-quality]\n"
+    "                    [--fade-out S] [--repeat | --no-repeat] [--video-sound PCT]\n"
     "                    [--out FOLDER] [--dry-run [--json]] [-q | -v] VIDEO AUDIO...\n"
     "       tavrin-merge --list-formats | --list-sizes FORMAT | --version | --help\n"
     "Merges the video stream of VIDEO with the AUDIO files, played one after\n"
     "another and cut to the video's length, into a new file in the output folder.\n"
     "\n"
     "  --format NAME   output format: 3GP AVI FLV iPod MKV MOV MP4 OGG PSP RM10\n"
-    "                  RM20 SWF WMV WebM M1V M2V (see --list-formats)\n"
+    "                  RM20 SWF WMV WebM M1V M2V Original (see --list-formats);\n"
+    "                  Original copies the video as it is into its own container\n"
+    "                  (Matroska when that cannot carry it with the sound)\n"
     "  --size ENTRY    frame size such as 640x480, hd720 or Auto (see --list-sizes)\n"
     "  --quality N     video quality from 0 (best) to 10 (lowest)\n"
     "  --no-quality    leave the video quality to the encoder\n"
+    "  --fade-out S    fade the last S seconds of the sound out, 0 (off) to 10\n"
+    "  --repeat        play the songs again, in order, until the video ends\n"
+    "  --no-repeat     play the songs once\n"
+    "  --video-sound PCT  keep the video's own sound under the songs at PCT\n"
+    "                  percent, 0 (off) to 100\n"
     "  --out FOLDER    output folder (also for the temporary audio file)\n"
     "  --dry-run       print the plan (join, option texts, file names) and stop\n"
     "  --json          with --dry-run: the plan as one JSON object\n"
@@ -185,6 +193,15 @@ std::optional<tavrin::cli::ShownChoices> ChooseOutput(const tavrin::cli::MergeAr
             return std::nullopt;
         }
     }
+    if (tavrin::IsOriginalFormat(format_name) && (args.Size || args.QualityIndex)) {
+        std::fprintf(
+            stderr,
+            "tavrin-merge: %s does not go with the format Original (%s): the video is "
+            "copied as it is, at its own size and quality\n",
+            args.Size ? "--size" : "--quality",
+            tavrin::ChoiceSourceText(format.Source, "--format", settings.IniFileName()).c_str());
+        return std::nullopt;
+    }
     const tavrin::TSourcedChoice size =
         tavrin::ChooseFrameSize(format_name, given_size, settings.StoredFrameSizeIndex());
     choices.FormatIndex = format.Index;
@@ -218,6 +235,13 @@ int Run(int argc, char** argv) {
         return 0;
     }
     if (args->ListSizesOf) {
+        if (tavrin::IsOriginalFormat(tavrin::FormatNameAt(*args->ListSizesOf))) {
+            // Nothing on standard output: the completion offers no size.
+            std::fprintf(stderr,
+                         "tavrin-merge: Original copies the video at its own size; it has no "
+                         "frame sizes\n");
+            return 0;
+        }
         std::fputs(tavrin::cli::SizeListText(*args->ListSizesOf).c_str(), stdout);
         return 0;
     }
@@ -243,17 +267,21 @@ int Run(int argc, char** argv) {
     source.VideoFile = args->VideoFile;
     source.AudioFiles = args->AudioFiles;
     tavrin::TOutputChoices& choices = source.Choices;
-    const auto shown = ChooseOutput(*args, user_settings, choices);
+    auto shown = ChooseOutput(*args, user_settings, choices);
     if (!shown) {
         return kExitUsage;
-    }
-    // The dry run's plan carries the same line.
-    if (!args->Quiet && !args->DryRun) {
-        std::fprintf(stderr, "tavrin-merge: %s\n", tavrin::cli::ChoicesLine(*shown).c_str());
     }
     choices.QualityIndex = args->QualityIndex.value_or(stored.QualityIndex);
     choices.UseVideoQuality = args->UseQuality.value_or(stored.UseVideoQuality);
     choices.ProcessorCount = tavrin::GetProcessorCount();
+    choices.FadeOutSeconds = args->FadeOutSeconds.value_or(user_settings.FadeOutSeconds());
+    choices.RepeatSongs = args->RepeatSongs.value_or(user_settings.RepeatSongs());
+    choices.VideoSoundPercent = args->VideoSoundPercent.value_or(user_settings.VideoSoundPercent());
+    shown->MergeChoices = tavrin::cli::MergeChoicesText(choices);
+    // The dry run's plan carries the same line.
+    if (!args->Quiet && !args->DryRun) {
+        std::fprintf(stderr, "tavrin-merge: %s\n", tavrin::cli::ChoicesLine(*shown).c_str());
+    }
 
     tavrin::cli::PrivateSettings private_settings;
     if (!private_settings.Ready()) {

@@ -8,9 +8,10 @@ namespace tavrin {
 
 namespace {
 
-constexpr std::array<std::string_view, 16> kFormatNames = {
-    "3GP", "AVI",  "FLV",  "iPod", "MKV", "MOV",  "MP4", "OGG",
-    "PSP", "RM10", "RM20", "SWF",  "WMV", "WebM", "M1V", "M2V"};
+// "Original" came after the 16 presets, so their stored indexes keep their meaning.
+constexpr std::array<std::string_view, 17> kFormatNames = {
+    "3GP",  "AVI",  "FLV", "iPod", "MKV",  "MOV", "MP4", "OGG",     "PSP",
+    "RM10", "RM20", "SWF", "WMV",  "WebM", "M1V", "M2V", "Original"};
 
 constexpr std::array<std::string_view, 29> kFrameSizeNames = {
     "Auto - Original",    "128x96 - sqcif",     "176x144 - qcif",     "352x288 - cif",
@@ -38,6 +39,11 @@ TChoiceState ChoicesFor(const TSettings& settings, int formatIndex) {
     state.QualityIndex = ListSelection(kQualityNames.size(), settings.VideoQualityIndex());
     state.UseVideoQuality = settings.UseVideoQuality();
     state.QualityListEnabled = state.UseVideoQuality;
+    // The copied video keeps its own size and quality.
+    if (IsOriginalFormat(format)) {
+        state.FrameSizeListEnabled = false;
+        state.QualityListEnabled = false;
+    }
     return state;
 }
 
@@ -61,6 +67,10 @@ std::span<const std::string_view> QualityNames() {
 std::string_view FormatNameAt(int index) {
     const int selected = ListSelection(kFormatNames.size(), index);
     return selected < 0 ? std::string_view() : kFormatNames[static_cast<std::size_t>(selected)];
+}
+
+bool IsOriginalFormat(std::string_view formatName) {
+    return formatName == kOriginalFormatName;
 }
 
 bool IsThreeGpFormat(std::string_view formatName) {

@@ -9,7 +9,10 @@ namespace tavrin {
 
 class TSettings;
 
-// 16 formats; the position is what "outputformatindex" stores.
+// The format whose video is copied, not encoded: the last entry.
+inline constexpr std::string_view kOriginalFormatName = "Original";
+
+// 16 presets and "Original"; the position is what "outputformatindex" stores.
 std::span<const std::string_view> FormatNames();
 // 29 sizes for every format but "3GP", which has its 4 sizes.
 std::span<const std::string_view> FrameSizeNames(std::string_view formatName);
@@ -18,6 +21,9 @@ std::span<const std::string_view> QualityNames();
 
 // The format entry at index, or "" when the index lies outside the list.
 std::string_view FormatNameAt(int index);
+// Whether the entry is "Original": the video stream copied into its own
+// container (or Matroska), frame size and quality not used.
+bool IsOriginalFormat(std::string_view formatName);
 // Whether the entry is "3GP" (compared in lower case).
 bool IsThreeGpFormat(std::string_view formatName);
 
@@ -36,6 +42,8 @@ struct TChoiceState {
     bool UseVideoQuality = true;
     // The quality list is usable exactly when the check box is ticked.
     bool QualityListEnabled = true;
+    // "Original" greys out the frame-size list, the quality list and its box.
+    bool FrameSizeListEnabled = true;
 };
 
 // The controls as restored from the settings when the window is first shown.

@@ -48,6 +48,16 @@ std::vector<TFormatCodecs> DescribeFormats(const EncoderTest& hasEncoder,
         const TFormatPreset* preset = FindFormatPreset(names[i]);
         TFormatCodecs codecs;
         codecs.Name = names[i];
+        if (IsOriginalFormat(names[i])) {
+            // Decided per video: its own container, or Matroska.
+            codecs.Container = "own/mkv";
+            codecs.VideoCodec = "copy";
+            codecs.AudioCodec = "to suit";
+            codecs.VideoEncoderFound = true;
+            codecs.AudioEncoderFound = true;
+            described.push_back(std::move(codecs));
+            continue;
+        }
         if (options && preset != nullptr) {
             const TContainerFacts facts =
                 container(LastOptionValue(*options, "-f"), "output" + OutputSuffix(*preset));
@@ -78,6 +88,20 @@ TContainerFacts LibraryContainerFacts(std::string_view forcedFormat, std::string
 
 bool LibraryHasEncoder(std::string_view encoderName) {
     return ff.avcodec_find_encoder_by_name(std::string(encoderName).c_str()) != nullptr;
+}
+
+bool LibraryMuxerCarries(std::string_view muxer, std::string_view videoCodec,
+                         std::string_view audioEncoder) {
+    const AVOutputFormat* format = ff.av_guess_format(std::string(muxer).c_str(), nullptr, nullptr);
+    const AVCodecDescriptor* video =
+        ff.avcodec_descriptor_get_by_name(std::string(videoCodec).c_str());
+    const AVCodec* audio = ff.avcodec_find_encoder_by_name(std::string(audioEncoder).c_str());
+    if (format == nullptr || video == nullptr || audio == nullptr) {
+        return false;
+    }
+    // 1 yes, 0 no, negative: the muxer does not know.
+    return ff.avformat_query_codec(format, video->id, FF_COMPLIANCE_NORMAL) != 0 &&
+           ff.avformat_query_codec(format, audio->id, FF_COMPLIANCE_NORMAL) != 0;
 }
 
 }  // namespace tavrin

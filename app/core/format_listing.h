@@ -45,5 +45,9 @@ std::vector<TFormatCodecs> DescribeFormats(const EncoderTest& hasEncoder,
 TContainerFacts LibraryContainerFacts(std::string_view forcedFormat, std::string_view fileName);
 // The encoder test through the loaded media libraries.
 bool LibraryHasEncoder(std::string_view encoderName);
+// The muxer test through the loaded media libraries. A muxer that cannot say
+// which codecs it takes is trusted with them (its writer refuses at worst).
+bool LibraryMuxerCarries(std::string_view muxer, std::string_view videoCodec,
+                         std::string_view audioEncoder);
 
 }  // namespace tavrin

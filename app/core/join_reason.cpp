@@ -9,6 +9,10 @@ std::string JoinReason(const TMergeRequest& request, const TMergePlan& plan) {
         return unknownVideo ? "the video's length is unknown, so the audio file is used directly"
                             : "the audio file is not longer than the video, so it is used directly";
     }
+    if (plan.JoinOutput->Passes > 1) {
+        return "the songs are shorter than the video: played " +
+               std::to_string(plan.JoinOutput->Passes) + " times and cut to the video's length";
+    }
     // The join cuts exactly when the audio is longer than the video.
     const bool cut = plan.JoinOutput->Options.rfind(" -t ", 0) == 0;
     if (cut) {

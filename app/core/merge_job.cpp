@@ -3,6 +3,7 @@
 #include <chrono>
 #include <utility>
 
+#include "app/core/format_listing.h"
 #include "app/core/output_file_name.h"
 #include "app/core/settings.h"
 #include "media/runtime/ff_api.h"
@@ -27,6 +28,26 @@ public:
 private:
     Call call_;
 };
+
+// What the plan needs to know of the video file open in the decoder.
+TVideoFacts ReadVideoFacts(const TCustomDecoder& decoder) {
+    TVideoFacts facts;
+    const AVFormatContext* context = decoder.FormatContext();
+    if (context == nullptr) {
+        return facts;
+    }
+    if (context->iformat != nullptr) {
+        facts.ContainerName = context->iformat->name;
+    }
+    const auto codecOf = [&](int index) { return context->streams[index]->codecpar->codec_id; };
+    if (const int video = decoder.FirstVideoStreamIndex(); video >= 0) {
+        facts.VideoCodec = ff.avcodec_get_name(codecOf(video));
+    }
+    facts.FirstAudioStreamIndex = decoder.FirstAudioStreamIndex();
+    facts.SoundDecodable = facts.FirstAudioStreamIndex >= 0 &&
+                           ff.avcodec_find_decoder(codecOf(facts.FirstAudioStreamIndex)) != nullptr;
+    return facts;
+}
 
 }  // namespace
 
@@ -85,6 +106,12 @@ void TMergeJob::OnTerminate(const TTerminateInfo& info) {
 void TMergeJob::Log(const std::string& line) const {
     if (callbacks_.LogLine) {
         callbacks_.LogLine(line);
+    }
+}
+
+void TMergeJob::LogNotes() const {
+    for (const std::string& note : plan_->Notes) {
+        Log(note);
     }
 }
 
@@ -227,6 +254,7 @@ std::string TMergeJob::BuildAudioJoinTask(const TMergeSource& source,
     TMergeRequest request;
     request.VideoFile = source.VideoFile;
     request.FirstVideoStreamIndex = first_video_stream_;
+    request.Video = video_facts_;
     request.Choices = source.Choices;
     request.OutputFolder = outputFolder;
     std::int32_t join_task = -1;
@@ -279,19 +307,35 @@ std::string TMergeJob::BuildAudioJoinTask(const TMergeSource& source,
     video_duration_ = request.VideoDuration;
 
     std::string errorText;
-    plan_ = PlanMerge(request, HasEncoder(), &errorText);
+    plan_ = PlanMerge(request, HasEncoder(), &errorText, LibraryMuxerCarries);
     if (!plan_) {
+        encoder_.ClearTasks();
         return JoinFailed("***Cannot do convert, error: ", errorText);
     }
+    LogNotes();
     if (!plan_->JoinOutput) {
         ok = true;
         return std::string();
+    }
+    // Repeated songs: the list again, in order, as often as the plan says.
+    for (int pass = 1; pass < plan_->JoinOutput->Passes; ++pass) {
+        for (const std::string& path : source.AudioFiles) {
+            TInputOptions input;
+            InitInputOptions(input);
+            input.FileName = path;
+            if (encoder_.AddInput(join_task, path, &input) < 0) {
+                const std::string reason = encoder_.LastErrorText();
+                encoder_.ClearTasks();
+                return JoinFailed("***Audio file open error: ", path + ": " + reason);
+            }
+        }
     }
     // Created here, exclusively: a user's file or link of that name, or
     // another merge's temporary file, moves it on to the next free name.
     TFileIdentity temp_identity;
     const auto temp_path =
-        FreeFileName(TempAudioPattern(request.OutputFolder, source.AudioFiles.front()),
+        FreeFileName(TempAudioPattern(request.OutputFolder, source.AudioFiles.front(),
+                                      plan_->JoinOutput->FileSuffix),
                      TNameUse::Reserve, &errorText, &temp_identity);
     if (!temp_path) {
         encoder_.ClearTasks();
@@ -347,6 +391,7 @@ TMergeResult TMergeJob::RunMerge(const TMergeSource& source) {
         return End(TMergeOutcome::NotStarted, inspector.LastErrorText());
     }
     first_video_stream_ = inspector.FirstVideoStreamIndex();
+    video_facts_ = ReadVideoFacts(inspector);
     inspector.CloseFile();
     if (callbacks_.SetBusy) {
         callbacks_.SetBusy();
@@ -386,12 +431,14 @@ TMergeResult TMergeJob::RunMerge(const TMergeSource& source) {
         TMergeRequest request;
         request.VideoFile = source.VideoFile;
         request.FirstVideoStreamIndex = first_video_stream_;
+        request.Video = video_facts_;
         request.Choices = source.Choices;
         request.OutputFolder = folder;
-        plan_ = PlanMerge(request, HasEncoder(), &errorText);
+        plan_ = PlanMerge(request, HasEncoder(), &errorText, LibraryMuxerCarries);
         if (!plan_) {
             return Fail("***Cannot do convert, error: ", errorText);
         }
+        LogNotes();
     }
 
     TInputOptions video_input;
@@ -472,6 +519,7 @@ std::optional<TMergePreview> TMergeJob::Preview(const TMergeSource& source,
     decoder_.GetFileStreamInfo(info);
     request.VideoDuration = info.Duration;
     request.FirstVideoStreamIndex = decoder_.FirstVideoStreamIndex();
+    request.Video = ReadVideoFacts(decoder_);
     decoder_.CloseFile();
     if (request.FirstVideoStreamIndex < 0) {
         errorText = "No video stream";
@@ -493,7 +541,7 @@ std::optional<TMergePreview> TMergeJob::Preview(const TMergeSource& source,
         }
         request.AudioFiles.push_back(audio);
     }
-    auto plan = PlanMerge(request, HasEncoder(), &errorText);
+    auto plan = PlanMerge(request, HasEncoder(), &errorText, LibraryMuxerCarries);
     if (!plan) {
         return std::nullopt;
     }

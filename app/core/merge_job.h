@@ -127,6 +127,8 @@ private:
     void Log(const std::string& line) const;
     // An empty line, the text, an empty line.
     void LogFailure(const std::string& text) const;
+    // What the plan says its choices could not do as asked.
+    void LogNotes() const;
     void SetIdle() const;
     TMergeResult End(TMergeOutcome outcome, std::string errorText);
     // Logs the failure line (prefix + reason) and ends the merge as failed.
@@ -166,6 +168,7 @@ private:
     TMergeStage stage_ = TMergeStage::Join;
     std::optional<TMergePlan> plan_;
     int first_video_stream_ = -1;
+    TVideoFacts video_facts_;
     std::int64_t video_duration_ = -1;
     // What the termination notices of the current run said.
     bool run_ended_ = false;

@@ -1,9 +1,11 @@
 #include "app/core/merge_plan.h"
 
+#include <algorithm>
 #include <limits>
 
 #include "app/core/choice_lists.h"
 #include "app/core/format_presets.h"
+#include "app/core/original_format.h"
 #include "app/core/output_file_name.h"
 #include "app/core/path_text.h"
 
@@ -13,8 +15,12 @@ namespace {
 
 constexpr std::int64_t kMicrosecondsPerMillisecond = 1000;
 constexpr std::int64_t kMillisecondsPerSecond = 1000;
+// A join of more inputs than this would open as many files at once; songs
+// that short repeat only as far as this goes.
+constexpr std::size_t kMaxJoinInputs = 1000;
 
-// Milliseconds as seconds for " -t ": "5.96", "0.2", "20".
+// Thousandths as a decimal: milliseconds as seconds for " -t " ("5.96", "0.2",
+// "20"), or a volume factor.
 std::string SecondsText(std::int64_t milliseconds) {
     std::string text = std::to_string(milliseconds / kMillisecondsPerSecond);
     if (const std::int64_t fraction = milliseconds % kMillisecondsPerSecond; fraction != 0) {
@@ -24,6 +30,20 @@ std::string SecondsText(std::int64_t milliseconds) {
         text += "." + digits;
     }
     return text;
+}
+
+// Saturating: a damaged file may report a duration near the 64-bit limit.
+// Unknown (negative) durations count as 0.
+std::int64_t TotalDuration(std::span<const std::int64_t> durations) {
+    std::int64_t total = 0;
+    for (const std::int64_t duration : durations) {
+        if (duration > 0) {
+            total = duration > std::numeric_limits<std::int64_t>::max() - total
+                        ? std::numeric_limits<std::int64_t>::max()
+                        : total + duration;
+        }
+    }
+    return total;
 }
 
 std::string AudioCodecOf(const TFormatPreset& preset, const EncoderTest& hasEncoder) {
@@ -56,10 +76,11 @@ std::string DefaultAacEncoder(const EncoderTest& hasEncoder) {
     return hasEncoder && hasEncoder("libfaac") ? "libfaac" : "aac";
 }
 
-std::optional<std::string> BuildFinalOutputOptions(const TOutputChoices& choices,
-                                                   int firstVideoStreamIndex,
-                                                   const EncoderTest& hasEncoder,
-                                                   int firstAudioStreamIndex) {
+namespace {
+
+// The preset's options up to the map; nullopt when no preset is selected.
+std::optional<std::string> PresetOptions(const TOutputChoices& choices,
+                                         const EncoderTest& hasEncoder) {
     const TFormatPreset* preset = SelectedPreset(choices.FormatIndex);
     if (preset == nullptr) {
         return std::nullopt;
@@ -113,9 +134,24 @@ std::optional<std::string> BuildFinalOutputOptions(const TOutputChoices& choices
         }
         AddOption(options, text);
     }
+    return options;
+}
 
-    AddOption(options, "-map 0:" + std::to_string(firstVideoStreamIndex) +
-                           " -map 1:" + std::to_string(firstAudioStreamIndex));
+std::string MapOptions(int firstVideoStreamIndex, const std::string& audio) {
+    return "-map 0:" + std::to_string(firstVideoStreamIndex) + " -map " + audio;
+}
+
+}  // namespace
+
+std::optional<std::string> BuildFinalOutputOptions(const TOutputChoices& choices,
+                                                   int firstVideoStreamIndex,
+                                                   const EncoderTest& hasEncoder,
+                                                   int firstAudioStreamIndex) {
+    auto options = PresetOptions(choices, hasEncoder);
+    if (options) {
+        AddOption(*options,
+                  MapOptions(firstVideoStreamIndex, "1:" + std::to_string(firstAudioStreamIndex)));
+    }
     return options;
 }
 
@@ -128,19 +164,12 @@ std::optional<std::string> FinalOutputSuffix(int formatIndex) {
 }
 
 std::optional<TJoinOutput> BuildJoinOutputOptions(std::int64_t videoDuration,
-                                                  std::span<const std::int64_t> audioDurations) {
+                                                  std::span<const std::int64_t> audioDurations,
+                                                  TJoinCodec codec) {
     if (audioDurations.empty()) {
         return std::nullopt;
     }
-    // Saturating: a damaged file may report a duration near the 64-bit limit.
-    std::int64_t total = 0;
-    for (const std::int64_t duration : audioDurations) {
-        if (duration > 0) {
-            total = duration > std::numeric_limits<std::int64_t>::max() - total
-                        ? std::numeric_limits<std::int64_t>::max()
-                        : total + duration;
-        }
-    }
+    const std::int64_t total = TotalDuration(audioDurations);
     const bool longerThanVideo = videoDuration >= 0 && total > videoDuration;
     const bool several = audioDurations.size() > 1;
     if (!longerThanVideo && !several) {
@@ -151,6 +180,12 @@ std::optional<TJoinOutput> BuildJoinOutputOptions(std::int64_t videoDuration,
         // Whole seconds would cut a 5.96 s video's sound to 5 s, and a video
         // shorter than a second to nothing.
         join.Options = " -t " + SecondsText(videoDuration / kMicrosecondsPerMillisecond);
+    }
+    if (codec == TJoinCodec::Pcm) {
+        join.Options += " -c:a pcm_s16le  -ac 2 -ar 44100  -vn -f wav";
+        join.FileSuffix = ".wav";
+        join.Join = several;
+        return join;
     }
     join.Options += " -c:a libmp3lame ";
     join.Options += " -ac 2 -ab 128000 -ar 44100 ";
@@ -166,36 +201,199 @@ std::string TempAudioFileName(std::string_view outputFolder, std::string_view fi
                   FileNameLimit(std::string(outputFolder)));
 }
 
+namespace {
+
+// How often the list plays: once, or with "Repeat songs" as often as it takes
+// to reach the video's end.
+int RepeatPasses(const TMergeRequest& request, std::int64_t total,
+                 std::vector<std::string>& notes) {
+    if (!request.Choices.RepeatSongs || request.AudioFiles.empty()) {
+        return 1;
+    }
+    if (request.VideoDuration < 0) {
+        notes.push_back("Repeat songs: the video's length is unknown, so the songs play once.");
+        return 1;
+    }
+    if (total <= 0) {
+        notes.push_back("Repeat songs: the songs have no length, so they play once.");
+        return 1;
+    }
+    if (total >= request.VideoDuration) {
+        return 1;
+    }
+    const std::int64_t needed = (request.VideoDuration + total - 1) / total;
+    const std::int64_t most = std::max<std::int64_t>(
+        1, static_cast<std::int64_t>(kMaxJoinInputs / request.AudioFiles.size()));
+    if (needed > most) {
+        notes.push_back("Repeat songs: the songs play " + std::to_string(most) +
+                        " times, the most one join takes (" + std::to_string(kMaxJoinInputs) +
+                        " files); the rest of the video has no songs.");
+        return static_cast<int>(most);
+    }
+    return static_cast<int>(needed);
+}
+
+// Whether the video's own sound is mixed in, with a note when it cannot be.
+bool MixesVideoSound(const TMergeRequest& request, std::vector<std::string>& notes) {
+    if (request.Choices.VideoSoundPercent <= 0) {
+        return false;
+    }
+    if (request.Video.FirstAudioStreamIndex < 0) {
+        notes.push_back("Video sound: the video has no sound of its own; the songs play alone.");
+        return false;
+    }
+    if (!request.Video.SoundDecodable) {
+        notes.push_back(
+            "Video sound: the video's own sound cannot be decoded; the songs play alone.");
+        return false;
+    }
+    return true;
+}
+
+// "afade=..." over the last seconds of the merged sound, which ends at
+// soundEnd (microseconds, negative when unknown); "" without a fade.
+std::string FadeFilter(int fadeSeconds, std::int64_t soundEnd, std::vector<std::string>& notes) {
+    if (fadeSeconds <= 0) {
+        return {};
+    }
+    if (soundEnd <= 0) {
+        notes.push_back(
+            "Fade out: the length of the merged sound is unknown, so it does not fade.");
+        return {};
+    }
+    const std::int64_t end = soundEnd / kMicrosecondsPerMillisecond;
+    std::int64_t fade = fadeSeconds * kMillisecondsPerSecond;
+    if (fade > end) {
+        notes.push_back("Fade out: the sound is shorter than the fade, so all of it fades.");
+        fade = end;
+    }
+    return "afade=t=out:st=" + SecondsText(end - fade) + ":d=" + SecondsText(fade) + ":curve=qua";
+}
+
+// Where the merged sound ends: the video's end when its own sound runs
+// under the songs, else the end of the songs as played, cut to the video.
+std::int64_t SoundEnd(const TMergeRequest& request, std::int64_t played, bool videoSound) {
+    if (videoSound) {
+        return request.VideoDuration;
+    }
+    if (played <= 0) {
+        return -1;
+    }
+    return request.VideoDuration >= 0 ? std::min(played, request.VideoDuration) : played;
+}
+
+// The options of "Original" up to the sound choices and the map.
+std::string OriginalOptions(const TOriginalOutput& output) {
+    std::string options;
+    AddOption(options, "-f " + output.Muxer);
+    AddOption(options, "-c:v copy");
+    AddOption(options, "-c:a " + output.AudioEncoder);
+    if (output.AudioEncoder == "aac") {
+        AddOption(options, "-astrict experimental");
+    }
+    return options;
+}
+
+// The fade and the video's sound as a filter of the final task's sound, and
+// the map: audio input stream audioStream under, or with, the video's own.
+void AddSoundAndMap(std::string& options, const TMergeRequest& request, std::int64_t played,
+                    int audioStream, std::vector<std::string>& notes) {
+    const TOutputChoices& choices = request.Choices;
+    const std::string songs = "1:" + std::to_string(audioStream);
+    const bool videoSound = !request.AudioFiles.empty() && MixesVideoSound(request, notes);
+    const std::string fade =
+        request.AudioFiles.empty()
+            ? std::string()
+            : FadeFilter(choices.FadeOutSeconds, SoundEnd(request, played, videoSound), notes);
+    if (videoSound) {
+        // normalize=0: amix would otherwise halve the songs while both play.
+        const int percent = std::min(choices.VideoSoundPercent, kMaxVideoSoundPercent);
+        AddOption(options,
+                  "-filter_complex [0:" + std::to_string(request.Video.FirstAudioStreamIndex) +
+                      "]volume=" + SecondsText(percent * 10) + "[videosound];[" + songs +
+                      "][videosound]amix=inputs=2:duration=longest:normalize=0" +
+                      (fade.empty() ? "" : "," + fade) + "[sound]");
+        AddOption(options, MapOptions(request.FirstVideoStreamIndex, "[sound]"));
+        return;
+    }
+    if (!fade.empty()) {
+        AddOption(options, "-af " + fade);
+    }
+    AddOption(options, MapOptions(request.FirstVideoStreamIndex, songs));
+}
+
+}  // namespace
+
 std::optional<TMergePlan> PlanMerge(const TMergeRequest& request, const EncoderTest& hasEncoder,
-                                    std::string* errorText) {
-    // The join writes sound only, so its file's audio is stream 0.
+                                    std::string* errorText, const MuxerTest& muxerCarries) {
+    std::string error;
+    const auto refuse = [&](std::string reason) -> std::optional<TMergePlan> {
+        if (errorText != nullptr) {
+            *errorText = std::move(reason);
+        }
+        return std::nullopt;
+    };
+    const bool original = IsOriginalFormat(FormatNameAt(request.Choices.FormatIndex));
+    std::vector<std::string> notes;
+
     std::vector<std::int64_t> durations;
     durations.reserve(request.AudioFiles.size());
     for (const auto& audio : request.AudioFiles) {
         durations.push_back(audio.Duration);
     }
-    auto join = BuildJoinOutputOptions(request.VideoDuration, durations);
+    // The list as the join plays it: once, or repeated.
+    const int passes = RepeatPasses(request, TotalDuration(durations), notes);
+    std::vector<std::int64_t> played;
+    for (int pass = 0; pass < passes; ++pass) {
+        played.insert(played.end(), durations.begin(), durations.end());
+    }
+    auto join = BuildJoinOutputOptions(request.VideoDuration, played,
+                                       original ? TJoinCodec::Pcm : TJoinCodec::Mp3);
+    if (join) {
+        join->Passes = passes;
+    }
+    // The join writes sound only, so its file's audio is stream 0.
     const int audioStream =
         join || request.AudioFiles.empty() ? 0 : request.AudioFiles[0].FirstAudioStreamIndex;
 
-    auto options = BuildFinalOutputOptions(request.Choices, request.FirstVideoStreamIndex,
-                                           hasEncoder, audioStream);
-    auto suffix = FinalOutputSuffix(request.Choices.FormatIndex);
-    if (!options || !suffix) {
-        if (errorText != nullptr) {
-            *errorText = "No output format is selected.";
+    std::optional<std::string> options;
+    std::optional<std::string> suffix;
+    if (original) {
+        std::string note;
+        const auto output =
+            ChooseOriginalOutput(request.Video.ContainerName, request.VideoFile,
+                                 request.Video.VideoCodec, hasEncoder, muxerCarries, note, error);
+        if (!output) {
+            return refuse(error);
         }
-        return std::nullopt;
+        if (!note.empty()) {
+            notes.push_back(note);
+        }
+        options = OriginalOptions(*output);
+        suffix = output->Suffix;
+    } else {
+        options = PresetOptions(request.Choices, hasEncoder);
+        suffix = FinalOutputSuffix(request.Choices.FormatIndex);
     }
+    if (!options || !suffix) {
+        return refuse("No output format is selected.");
+    }
+    // Without a join the final task hears the first file only.
+    const std::int64_t sound = join                ? TotalDuration(played)
+                               : durations.empty() ? 0
+                                                   : TotalDuration(std::span(durations).first(1));
+    AddSoundAndMap(*options, request, sound, audioStream, notes);
 
     TMergePlan plan;
     plan.FinalOptions = std::move(*options);
     plan.OutputSuffix = std::move(*suffix);
+    plan.Notes = std::move(notes);
 
     plan.JoinOutput = std::move(join);
     if (plan.JoinOutput) {
         plan.TempAudioFile =
-            *FreeFileName(TempAudioPattern(request.OutputFolder, request.AudioFiles.front().Path),
+            *FreeFileName(TempAudioPattern(request.OutputFolder, request.AudioFiles.front().Path,
+                                           plan.JoinOutput->FileSuffix),
                           TNameUse::Propose);
         plan.AudioInput = plan.TempAudioFile;
     } else if (!request.AudioFiles.empty()) {

@@ -16,6 +16,14 @@ namespace tavrin {
 
 // Tells whether the media library has an encoder of the given name.
 using EncoderTest = std::function<bool(std::string_view encoderName)>;
+// Tells whether a muxer ("mp4", "matroska") can carry a copied video stream
+// of the codec ("h264") together with sound from the audio encoder ("aac").
+using MuxerTest = std::function<bool(std::string_view muxer, std::string_view videoCodec,
+                                     std::string_view audioEncoder)>;
+
+// The ranges of the merge choices; 0 is off.
+inline constexpr int kMaxFadeOutSeconds = 10;
+inline constexpr int kMaxVideoSoundPercent = 100;
 
 // Appends one blank and the text, verbatim, to the options being built.
 void AddOption(std::string& options, std::string_view text);
@@ -31,6 +39,13 @@ struct TOutputChoices {
     int QualityIndex = 0;
     bool UseVideoQuality = true;
     int ProcessorCount = 1;
+    // The last seconds of the merged sound fade to silence; 0 to kMaxFadeOutSeconds.
+    int FadeOutSeconds = 0;
+    // Songs shorter in total than the video play again, in order, to its end.
+    bool RepeatSongs = false;
+    // The video's own sound under the songs at this volume; 0 to
+    // kMaxVideoSoundPercent.
+    int VideoSoundPercent = 0;
 };
 
 // Output options of the final task, ending with the map of stream
@@ -48,7 +63,16 @@ std::optional<std::string> FinalOutputSuffix(int formatIndex);
 struct TJoinOutput {
     std::string Options;  // output options of the join task
     bool Join = false;    // the inputs are played one after another into the output
+    // How often the listed files are added to the join, in list order (more
+    // than once when the songs repeat).
+    int Passes = 1;
+    std::string FileSuffix = ".mp3";  // of the temporary file
 };
+
+// What the join writes: MP3 for the presets, which encode the sound again;
+// 16-bit PCM in WAV for "Original", so the songs are encoded once, by the
+// final task.
+enum class TJoinCodec { Mp3, Pcm };
 
 // The join decision. Several files are always joined (every listed file
 // reaches the output), cut with " -t " to the video's length in milliseconds
@@ -58,7 +82,8 @@ struct TJoinOutput {
 // Durations are microseconds; a negative one is unknown: an unknown video
 // length never cuts, an unknown audio length counts as 0.
 std::optional<TJoinOutput> BuildJoinOutputOptions(std::int64_t videoDuration,
-                                                  std::span<const std::int64_t> audioDurations);
+                                                  std::span<const std::int64_t> audioDurations,
+                                                  TJoinCodec codec = TJoinCodec::Mp3);
 
 // outputFolder + "/tempaudio-" + the first audio file's name without its
 // extension + ".mp3" (the name shortened when it would not fit the folder's
@@ -74,10 +99,19 @@ struct TMergeAudioFile {
     int FirstAudioStreamIndex = 0;
 };
 
+// What "Original" and "Video sound" need to know of the video file.
+struct TVideoFacts {
+    std::string ContainerName;  // the demuxer's name, "mov,mp4,m4a,3gp,3g2,mj2"
+    std::string VideoCodec;     // of the first video stream, "h264"
+    int FirstAudioStreamIndex = -1;
+    bool SoundDecodable = false;  // a decoder exists for that stream
+};
+
 struct TMergeRequest {
     std::string VideoFile;
     std::int64_t VideoDuration = -1;  // microseconds, -1 unknown
     int FirstVideoStreamIndex = -1;
+    TVideoFacts Video;
     std::vector<TMergeAudioFile> AudioFiles;  // in list order
     TOutputChoices Choices;
     std::string OutputFolder;
@@ -92,13 +126,18 @@ struct TMergePlan {
     std::string AudioInput;                 // audio input of the final task
     std::string FinalOptions;
     std::string OutputSuffix;
+    // Lines for the log: what the choices could not do as asked, and why.
+    std::vector<std::string> Notes;
 };
 
 // The plan of a request; nullopt with the reason in errorText when no format
-// is selected. The temporary file is the first free name of TempAudioPattern
+// is selected or the video cannot be copied into any container. Without a
+// muxer test every container is taken to carry every codec. The temporary file is the first free
+// name of TempAudioPattern
 // ("tempaudio-<name>.mp3", then "tempaudio-<name>_(1).mp3", ...); the merge
 // creates it under that rule, so a name taken meanwhile moves it on.
 std::optional<TMergePlan> PlanMerge(const TMergeRequest& request, const EncoderTest& hasEncoder,
-                                    std::string* errorText = nullptr);
+                                    std::string* errorText = nullptr,
+                                    const MuxerTest& muxerCarries = {});
 
 }  // namespace tavrin

@@ -180,13 +180,14 @@ TFileNamePattern MergeOutputPattern(std::string_view folder, std::string_view vi
     return pattern;
 }
 
-TFileNamePattern TempAudioPattern(std::string_view folder, std::string_view firstAudioFile) {
+TFileNamePattern TempAudioPattern(std::string_view folder, std::string_view firstAudioFile,
+                                  std::string_view suffix) {
     TFileNamePattern pattern;
     pattern.Folder = folder;
     pattern.Prefix = "tempaudio-";
     pattern.Parts = {FileNameWithoutExtension(firstAudioFile)};
-    pattern.Ending = [](unsigned long long n) {
-        return (n == 0 ? std::string() : "_(" + std::to_string(n) + ")") + ".mp3";
+    pattern.Ending = [suffix = std::string(suffix)](unsigned long long n) {
+        return (n == 0 ? std::string() : "_(" + std::to_string(n) + ")") + suffix;
     };
     return pattern;
 }

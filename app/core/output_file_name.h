@@ -58,9 +58,10 @@ std::optional<std::string> FreeFileName(const TFileNamePattern& pattern, TNameUs
 TFileNamePattern MergeOutputPattern(std::string_view folder, std::string_view videoFile,
                                     std::string_view audioInput, std::string_view suffix);
 
-// "tempaudio-" + first audio name without its extension + ".mp3" (then
-// "_(<n>).mp3").
-TFileNamePattern TempAudioPattern(std::string_view folder, std::string_view firstAudioFile);
+// "tempaudio-" + first audio name without its extension + suffix (then
+// "_(<n>)" + suffix).
+TFileNamePattern TempAudioPattern(std::string_view folder, std::string_view firstAudioFile,
+                                  std::string_view suffix = ".mp3");
 
 // The stored output folder, created with its parents when missing. When it
 // cannot be created, warn() is told, the default folder is created and stored

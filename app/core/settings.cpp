@@ -3,6 +3,7 @@
 #include <filesystem>
 
 #include "app/core/global_object.h"
+#include "app/core/merge_plan.h"
 #include "app/core/path_text.h"
 
 namespace tavrin {
@@ -45,6 +46,28 @@ bool TSettings::UseVideoQuality() const {
     return ini_.ReadBool(kSettingsSection, kUseVideoQualityKey, true);
 }
 
+namespace {
+
+int InRangeOrOff(int value, int highest) {
+    return value >= 0 && value <= highest ? value : 0;
+}
+
+}  // namespace
+
+int TSettings::FadeOutSeconds() const {
+    return InRangeOrOff(ini_.ReadInteger(kSettingsSection, kFadeOutSecondsKey, 0),
+                        kMaxFadeOutSeconds);
+}
+
+bool TSettings::RepeatSongs() const {
+    return ini_.ReadBool(kSettingsSection, kRepeatSongsKey, false);
+}
+
+int TSettings::VideoSoundPercent() const {
+    return InRangeOrOff(ini_.ReadInteger(kSettingsSection, kVideoSoundPercentKey, 0),
+                        kMaxVideoSoundPercent);
+}
+
 bool TSettings::SetOutputDir(const std::string& folder) {
     return ini_.WriteString(kSettingsSection, kOutputDirKey, folder);
 }
@@ -63,6 +86,18 @@ bool TSettings::SetVideoQualityIndex(int index) {
 
 bool TSettings::SetUseVideoQuality(bool use) {
     return ini_.WriteBool(kSettingsSection, kUseVideoQualityKey, use);
+}
+
+bool TSettings::SetFadeOutSeconds(int seconds) {
+    return ini_.WriteInteger(kSettingsSection, kFadeOutSecondsKey, seconds);
+}
+
+bool TSettings::SetRepeatSongs(bool repeat) {
+    return ini_.WriteBool(kSettingsSection, kRepeatSongsKey, repeat);
+}
+
+bool TSettings::SetVideoSoundPercent(int percent) {
+    return ini_.WriteInteger(kSettingsSection, kVideoSoundPercentKey, percent);
 }
 
 std::string RestoreOutputFolder(TSettings& settings) {

@@ -1,4 +1,4 @@
-// The application's settings: five keys of the section "settings" in the
+// The application's settings: eight keys of the section "settings" in the
 // settings file, each read from and written to the file at the moment it is
 // needed, and the start-up rule that picks and repairs the output folder.
 #pragma once
@@ -17,6 +17,10 @@ inline constexpr std::string_view kOutputFormatIndexKey = "outputformatindex";
 inline constexpr std::string_view kFrameSizeIndexKey = "framesizeindex";
 inline constexpr std::string_view kVideoQualityIndexKey = "videoqualityindex";
 inline constexpr std::string_view kUseVideoQualityKey = "usevideoquality";
+// The merge choices; a file written before they existed reads them as off.
+inline constexpr std::string_view kFadeOutSecondsKey = "fadeoutseconds";
+inline constexpr std::string_view kRepeatSongsKey = "repeatsongs";
+inline constexpr std::string_view kVideoSoundPercentKey = "videosoundpercent";
 
 // $HOME/tavrin: the output folder when none is stored.
 std::string DefaultOutputDir();
@@ -39,6 +43,11 @@ public:
     // The stored value itself; nullopt when absent or unparsable.
     std::optional<int> StoredOutputFormatIndex() const;
     std::optional<int> StoredFrameSizeIndex() const;
+    // Absent, unparsable or outside its range (merge_plan.h): 0, false, 0,
+    // which all mean off.
+    int FadeOutSeconds() const;
+    bool RepeatSongs() const;
+    int VideoSoundPercent() const;
 
     // Each setter writes the file at once; false with LastErrorText on failure.
     bool SetOutputDir(const std::string& folder);
@@ -46,6 +55,9 @@ public:
     bool SetFrameSizeIndex(int index);
     bool SetVideoQualityIndex(int index);
     bool SetUseVideoQuality(bool use);
+    bool SetFadeOutSeconds(int seconds);
+    bool SetRepeatSongs(bool repeat);
+    bool SetVideoSoundPercent(int percent);
 
     const std::string& LastErrorText() const { return ini_.LastErrorText(); }
 

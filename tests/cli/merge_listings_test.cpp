@@ -27,7 +27,7 @@ TEST(FormatListingTest, MarksTheEncodersThisBuildLacks) {
         return missing.count(std::string(name)) == 0;
     };
     const auto formats = DescribeFormats(has, FakeContainer);
-    ASSERT_EQ(formats.size(), 16u);
+    ASSERT_EQ(formats.size(), 17u);
     const struct {
         std::size_t index;
         const char* name;
@@ -56,9 +56,9 @@ TEST(FormatListingTest, MarksTheEncodersThisBuildLacks) {
     }
 
     const std::string text = cli::FormatListText(formats);
-    EXPECT_NE(text.find("\nWebM    webm       libvpx (missing)  libvorbis\n"), std::string::npos)
+    EXPECT_NE(text.find("\nWebM      webm       libvpx (missing)  libvorbis\n"), std::string::npos)
         << text;
-    EXPECT_NE(text.find("\nFLV     flv        flv               libmp3lame\n"), std::string::npos)
+    EXPECT_NE(text.find("\nFLV       flv        flv               libmp3lame\n"), std::string::npos)
         << text;
     EXPECT_NE(text.find("\n\n(missing): the media libraries on this machine have no such encoder"),
               std::string::npos)

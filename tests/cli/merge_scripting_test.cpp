@@ -127,9 +127,9 @@ TEST_F(MergeScriptingTest, AStoredFormatIsUsedAndTheSettingsStayAsTheyWere) {
     std::string out;
     std::string err;
     // A stored index outside the list selects nothing, as in the window.
-    StoreSettings("outputformatindex=16\n");
+    StoreSettings("outputformatindex=17\n");
     EXPECT_EQ(Run(Out() + " " + Q("video.mp4") + " " + Q("short.mp3"), &out, &err), 2);
-    EXPECT_NE(err.find("the stored output format 16 is not in the list; give one with --format"),
+    EXPECT_NE(err.find("the stored output format 17 is not in the list; give one with --format"),
               std::string::npos)
         << err;
     // The command line wins over the stored choice.
@@ -233,9 +233,9 @@ TEST_F(MergeScriptingTest, ListsFormatsAndSizes) {
     ASSERT_EQ(Run("--list-formats", &out, &err), 0) << err;
     const auto lines = Lines(out);
     ASSERT_GE(lines.size(), 17u) << out;
-    EXPECT_EQ(lines[0], "format  container  video       audio");
-    EXPECT_EQ(lines[7], "MP4     mp4        mpeg4       aac") << out;
-    EXPECT_EQ(lines[14], "WebM    webm       libvpx      libvorbis") << out;
+    EXPECT_EQ(lines[0], "format    container  video       audio");
+    EXPECT_EQ(lines[7], "MP4       mp4        mpeg4       aac") << out;
+    EXPECT_EQ(lines[14], "WebM      webm       libvpx      libvorbis") << out;
 
     ASSERT_EQ(Run("--list-sizes 3gp", &out, &err), 0) << err;
     EXPECT_EQ(Lines(out), (std::vector<std::string>{"128x96 - sqcif", "176x144 - qcif",
@@ -315,7 +315,12 @@ TEST(BashCompletionTest, TheInstalledScriptCompletesFromTheProgram) {
         const char* expected;
     } cases[] = {
         {"tavrin-merge", "_tavrin_merge", "--format ''",
-         "3GP AVI FLV iPod MKV MOV MP4 OGG PSP RM10 RM20 SWF WMV WebM M1V M2V"},
+         "3GP AVI FLV iPod MKV MOV MP4 OGG PSP RM10 RM20 SWF WMV WebM M1V M2V Original"},
+        {"tavrin-merge", "_tavrin_merge", "--format O", "OGG Original"},
+        {"tavrin-merge", "_tavrin_merge", "--format Original --size ''", ""},
+        {"tavrin-merge", "_tavrin_merge", "--fade-out 1", "1 10"},
+        {"tavrin-merge", "_tavrin_merge", "--video-sound 5", "50"},
+        {"tavrin-merge", "_tavrin_merge", "--re", "--repeat"},
         {"tavrin-merge", "_tavrin_merge", "--format W", "WMV WebM"},
         {"tavrin-merge", "_tavrin_merge", "--list-sizes M", "MKV MOV MP4 M1V M2V"},
         {"tavrin-merge", "_tavrin_merge", "--format 3GP --size ''",

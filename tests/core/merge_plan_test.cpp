@@ -113,7 +113,8 @@ TEST(MergePlan, FinalOptionsOfEveryFormatWithAndWithoutTheOptionalEncoders) {
         }
         EXPECT_EQ(FinalOutputSuffix(index), row.suffix) << row.format;
     }
-    EXPECT_EQ(formatsSeen.size(), FormatNames().size()) << "every format has a row";
+    // "Original", the last entry, has no preset: it is planned from the video's facts.
+    EXPECT_EQ(formatsSeen.size(), FormatNames().size() - 1) << "every preset has a row";
 }
 
 TEST(MergePlan, FrameSizeQualityThreadsAndMap) {
@@ -330,6 +331,302 @@ TEST(MergePlan, PlansGiveTheExpectedTasksAndOutputPaths) {
     ASSERT_TRUE(plan);
     EXPECT_FALSE(plan->JoinOutput);
     EXPECT_EQ(plan->AudioInput, "");
+}
+
+// The merge choices on a 20 s video: what each adds to the two tasks.
+TEST(MergePlan, MergeChoicesShapeTheJoinAndTheFinalOptions) {
+    const std::string mp3 = " -c:a libmp3lame  -ac 2 -ab 128000 -ar 44100  -vn";
+    struct Case {
+        const char* name;
+        int fade;
+        bool repeat;
+        int videoSound;
+        int videoAudioStream;  // of the video file, -1 none
+        std::vector<std::int64_t> songs;
+        std::optional<std::string> join;  // nullopt: no join
+        int passes;
+        const char* sound;  // the final options between the preset's and the map's
+        const char* map;
+        const char* note;  // a part of the one note expected, "" for none
+    };
+    const Case cases[] = {
+        {"all off", 0, false, 0, 1, {8 * kSecond}, std::nullopt, 1, "", "-map 0:0 -map 1:0", ""},
+        {"fade at the end of a song shorter than the video",
+         3,
+         false,
+         0,
+         1,
+         {8 * kSecond},
+         std::nullopt,
+         1,
+         "-af afade=t=out:st=5:d=3:curve=qua",
+         "-map 0:0 -map 1:0",
+         ""},
+        {"fade at the video's end of a cut join",
+         3,
+         false,
+         0,
+         1,
+         {30 * kSecond},
+         " -t 20" + mp3,
+         1,
+         "-af afade=t=out:st=17:d=3:curve=qua",
+         "-map 0:0 -map 1:0",
+         ""},
+        {"a fade longer than the sound fades all of it",
+         10,
+         false,
+         0,
+         1,
+         {4500000},
+         std::nullopt,
+         1,
+         "-af afade=t=out:st=0:d=4.5:curve=qua",
+         "-map 0:0 -map 1:0",
+         "all of it fades"},
+        {"repeat two 4 s songs to 20 s",
+         0,
+         true,
+         0,
+         1,
+         {4 * kSecond, 4 * kSecond},
+         " -t 20" + mp3,
+         3,
+         "",
+         "-map 0:0 -map 1:0",
+         ""},
+        {"repeat one song: joined with itself",
+         0,
+         true,
+         0,
+         1,
+         {6 * kSecond},
+         " -t 20" + mp3,
+         4,
+         "",
+         "-map 0:0 -map 1:0",
+         ""},
+        {"repeat songs already long enough",
+         0,
+         true,
+         0,
+         1,
+         {12 * kSecond, 12 * kSecond},
+         " -t 20" + mp3,
+         1,
+         "",
+         "-map 0:0 -map 1:0",
+         ""},
+        {"repeat songs of zero length plays them once",
+         0,
+         true,
+         0,
+         1,
+         {0, 0},
+         mp3,
+         1,
+         "",
+         "-map 0:0 -map 1:0",
+         "no length"},
+        {"repeat and fade end at the video's end",
+         2,
+         true,
+         0,
+         1,
+         {8 * kSecond},
+         " -t 20" + mp3,
+         3,
+         "-af afade=t=out:st=18:d=2:curve=qua",
+         "-map 0:0 -map 1:0",
+         ""},
+        {"video sound at 50 %",
+         0,
+         false,
+         50,
+         1,
+         {8 * kSecond},
+         std::nullopt,
+         1,
+         "-filter_complex [0:1]volume=0.5[videosound];[1:0][videosound]"
+         "amix=inputs=2:duration=longest:normalize=0[sound]",
+         "-map 0:0 -map [sound]",
+         ""},
+        {"video sound and fade: the fade ends with the video",
+         3,
+         false,
+         7,
+         2,
+         {8 * kSecond},
+         std::nullopt,
+         1,
+         "-filter_complex [0:2]volume=0.07[videosound];[1:0][videosound]"
+         "amix=inputs=2:duration=longest:normalize=0,afade=t=out:st=17:d=3:curve=qua[sound]",
+         "-map 0:0 -map [sound]",
+         ""},
+        {"video sound of a silent video: the songs alone",
+         0,
+         false,
+         100,
+         -1,
+         {8 * kSecond},
+         std::nullopt,
+         1,
+         "",
+         "-map 0:0 -map 1:0",
+         "no sound of its own"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TMergeRequest request;
+        request.VideoFile = "/videos/clip.mp4";
+        request.VideoDuration = 20 * kSecond;
+        request.FirstVideoStreamIndex = 0;
+        request.Video = {"mov,mp4,m4a,3gp,3g2,mj2", "h264", c.videoAudioStream, true};
+        request.OutputFolder = "/no/such/out";
+        request.Choices = {FormatIndexOf("MKV"), 0, 0, false, 1};
+        request.Choices.FadeOutSeconds = c.fade;
+        request.Choices.RepeatSongs = c.repeat;
+        request.Choices.VideoSoundPercent = c.videoSound;
+        for (std::size_t i = 0; i < c.songs.size(); ++i) {
+            request.AudioFiles.push_back({"/music/song" + std::to_string(i) + ".mp3", c.songs[i]});
+        }
+        const auto plan = PlanMerge(request, Encoders({"aac", "libmp3lame"}));
+        ASSERT_TRUE(plan);
+        ASSERT_EQ(plan->JoinOutput.has_value(), c.join.has_value());
+        if (plan->JoinOutput) {
+            EXPECT_EQ(plan->JoinOutput->Options, *c.join);
+            EXPECT_EQ(plan->JoinOutput->Passes, c.passes);
+            EXPECT_EQ(plan->JoinOutput->Join, c.songs.size() * c.passes > 1);
+        }
+        EXPECT_EQ(Collapse(plan->FinalOptions),
+                  Collapse(std::string("-pix_fmt yuv420p -c:v libx264 ") + c.sound + " " + c.map));
+        if (*c.note == '\0') {
+            EXPECT_TRUE(plan->Notes.empty()) << plan->Notes.front();
+        } else {
+            ASSERT_EQ(plan->Notes.size(), 1u);
+            EXPECT_NE(plan->Notes[0].find(c.note), std::string::npos) << plan->Notes[0];
+        }
+    }
+}
+
+// "Original": the video's own container when it carries the copied video
+// with sound this build encodes, else Matroska; the songs joined as PCM.
+TEST(MergePlan, OriginalCopiesTheVideoIntoItsOwnContainerOrMatroska) {
+    // Fake muxers: mp4 takes no VP9 here, avi no H.264, webm only Opus.
+    const MuxerTest carries = [](std::string_view muxer, std::string_view video,
+                                 std::string_view audio) {
+        return !(muxer == "mp4" && video == "vp9") && !(muxer == "avi" && video == "h264") &&
+               !(muxer == "webm" && audio != "libopus");
+    };
+    struct Case {
+        const char* name;
+        const char* container;
+        const char* file;
+        const char* codec;
+        std::set<std::string> encoders;
+        const char* options;  // before the map
+        const char* suffix;
+        bool note;
+    };
+    const Case cases[] = {
+        {"mp4 stays mp4",
+         "mov,mp4,m4a,3gp,3g2,mj2",
+         "/v/clip.MP4",
+         "h264",
+         {"aac"},
+         "-f mp4 -c:v copy -c:a aac -astrict experimental",
+         ".mp4",
+         false},
+        {"mov by its extension",
+         "mov,mp4,m4a,3gp,3g2,mj2",
+         "/v/clip.mov",
+         "h264",
+         {"aac"},
+         "-f mov -c:v copy -c:a aac -astrict experimental",
+         ".mov",
+         false},
+        {"libfaac where it exists",
+         "mov,mp4,m4a,3gp,3g2,mj2",
+         "/v/clip.mp4",
+         "h264",
+         {"aac", "libfaac"},
+         "-f mp4 -c:v copy -c:a libfaac",
+         ".mp4",
+         false},
+        {"the next encoder of the row",
+         "avi",
+         "/v/clip.avi",
+         "mpeg4",
+         {"mp2"},
+         "-f avi -c:v copy -c:a mp2",
+         ".avi",
+         false},
+        {"a codec the own container cannot carry",
+         "avi",
+         "/v/clip.avi",
+         "h264",
+         {"aac"},
+         "-f matroska -c:v copy -c:a aac -astrict experimental",
+         ".mkv",
+         true},
+        {"no encoder for the own container",
+         "webm",
+         "/v/clip.webm",
+         "vp9",
+         {"aac"},
+         "-f matroska -c:v copy -c:a aac -astrict experimental",
+         ".mkv",
+         true},
+        {"webm with Opus",
+         "matroska,webm",
+         "/v/clip.webm",
+         "vp9",
+         {"libopus", "aac"},
+         "-f webm -c:v copy -c:a libopus",
+         ".webm",
+         false},
+        {"a container the merge does not write",
+         "h264",
+         "/v/raw.264",
+         "h264",
+         {"aac"},
+         "-f matroska -c:v copy -c:a aac -astrict experimental",
+         ".mkv",
+         true},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TMergeRequest request;
+        request.VideoFile = c.file;
+        request.VideoDuration = 20 * kSecond;
+        request.FirstVideoStreamIndex = 0;
+        request.Video = {c.container, c.codec, -1, false};
+        request.OutputFolder = "/no/such/out";
+        request.Choices = {FormatIndexOf("Original"), 5, 3, true, 4};  // size and quality unused
+        request.AudioFiles = {{"/music/a.mp3", 12 * kSecond}, {"/music/b.mp3", 12 * kSecond}};
+        const auto plan = PlanMerge(request, Encoders(c.encoders), nullptr, carries);
+        ASSERT_TRUE(plan);
+        EXPECT_EQ(Collapse(plan->FinalOptions),
+                  Collapse(std::string(c.options) + " -map 0:0 -map 1:0"));
+        EXPECT_EQ(plan->OutputSuffix, c.suffix);
+        EXPECT_EQ(plan->Notes.size(), c.note ? 1u : 0u);
+        ASSERT_TRUE(plan->JoinOutput);
+        EXPECT_EQ(plan->JoinOutput->Options, " -t 20 -c:a pcm_s16le  -ac 2 -ar 44100  -vn -f wav");
+        EXPECT_EQ(plan->TempAudioFile, "/no/such/out/tempaudio-a.wav");
+    }
+
+    // No container at all takes the codec: a clear refusal.
+    TMergeRequest request;
+    request.VideoFile = "/v/clip.xyz";
+    request.Video = {"odd", "odd_codec", -1, false};
+    request.Choices.FormatIndex = FormatIndexOf("Original");
+    request.AudioFiles = {{"/music/a.mp3", kSecond}};
+    std::string error;
+    const MuxerTest none = [](std::string_view, std::string_view, std::string_view) {
+        return false;
+    };
+    EXPECT_FALSE(PlanMerge(request, Encoders({"aac"}), &error, none));
+    EXPECT_NE(error.find("odd_codec video cannot be copied"), std::string::npos) << error;
 }
 
 }  // namespace

@@ -66,10 +66,11 @@ TEST(StartUp, StoredFolderIsKeptOnlyWhenItCanBeWritten) {
 }
 
 TEST(Choices, ListsHaveTheirEntriesInOrder) {
-    ASSERT_EQ(FormatNames().size(), 16u);
+    ASSERT_EQ(FormatNames().size(), 17u);
     EXPECT_EQ(FormatNames().front(), "3GP");
     EXPECT_EQ(FormatNames()[6], "MP4");
-    EXPECT_EQ(FormatNames().back(), "M2V");
+    EXPECT_EQ(FormatNames()[15], "M2V");
+    EXPECT_EQ(FormatNames().back(), "Original");
     EXPECT_EQ(FrameSizeNames("MKV").size(), 29u);
     EXPECT_EQ(FrameSizeNames("MKV").front(), "Auto - Original");
     EXPECT_EQ(FrameSizeNames("MKV")[15], "852x480 - wvga");
@@ -94,7 +95,7 @@ TEST(Choices, RestoredSelectionsFollowTheStoredIndexes) {
         {"3GP keeps a size it has", 0, 3, 0, false, 0, 3, 0, 4},
         {"3GP falls back to its first size", 0, 10, 0, true, 0, 0, 0, 4},
         {"3GP and a negative size", 0, -2, 0, true, 0, 0, 0, 4},
-        {"indexes outside the lists select nothing", 16, 29, 11, true, -1, -1, -1, 29},
+        {"indexes outside the lists select nothing", 17, 29, 11, true, -1, -1, -1, 29},
         {"negative indexes select nothing", -1, -1, -1, false, -1, -1, -1, 29},
     };
     for (const auto& c : cases) {
@@ -152,6 +153,41 @@ struct OutputNameCase {
     std::string suffix;
     std::string expected;  // relative to the test folder
 };
+
+TEST(Choices, MergeChoicesAreOffInAnOlderFileAndReadBackAsStored) {
+    TempDir dir;
+    const auto ini = dir / "tavrin.ini";
+    // A file from before the merge choices, and stored values outside their ranges.
+    std::ofstream(ini) << "[settings]\noutputformatindex=6\nusevideoquality=1\n";
+    TSettings settings(ini.string());
+    EXPECT_EQ(settings.FadeOutSeconds(), 0);
+    EXPECT_FALSE(settings.RepeatSongs());
+    EXPECT_EQ(settings.VideoSoundPercent(), 0);
+    EXPECT_EQ(settings.OutputFormatIndex(), 6);
+
+    ASSERT_TRUE(settings.SetFadeOutSeconds(3));
+    ASSERT_TRUE(settings.SetRepeatSongs(true));
+    ASSERT_TRUE(settings.SetVideoSoundPercent(50));
+    ASSERT_TRUE(settings.SetOutputFormatIndex(16));
+    const TSettings restarted(ini.string());
+    EXPECT_EQ(restarted.FadeOutSeconds(), 3);
+    EXPECT_TRUE(restarted.RepeatSongs());
+    EXPECT_EQ(restarted.VideoSoundPercent(), 50);
+    EXPECT_EQ(FormatNameAt(restarted.OutputFormatIndex()), "Original");
+    // "Original" greys out the frame-size and quality controls.
+    const TChoiceState state = RestoreChoices(restarted);
+    EXPECT_FALSE(state.FrameSizeListEnabled);
+    EXPECT_FALSE(state.QualityListEnabled);
+
+    for (const int outside : {-1, 11}) {
+        settings.SetFadeOutSeconds(outside);
+        EXPECT_EQ(settings.FadeOutSeconds(), 0) << outside;
+    }
+    for (const int outside : {-5, 101}) {
+        settings.SetVideoSoundPercent(outside);
+        EXPECT_EQ(settings.VideoSoundPercent(), 0) << outside;
+    }
+}
 
 TEST(OutputFileName, NamesAreFreeAndHaveOneSeparator) {
     const OutputNameCase cases[] = {

@@ -45,8 +45,11 @@ _tavrin_merge() {
             words=$("$program" --list-sizes "${format:-MP4}" 2>/dev/null |
                 awk '{ print $1 } NF > 2 && $1 != "Auto" { print $NF }')
             ;;
-        --quality)
+        --quality | --fade-out)
             words="0 1 2 3 4 5 6 7 8 9 10"
+            ;;
+        --video-sound)
+            words="0 10 20 25 30 40 50 60 70 75 80 90 100"
             ;;
         --out)
             mapfile -t COMPREPLY < <(compgen -d -- "$cur")
