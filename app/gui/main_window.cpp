@@ -20,6 +20,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QSpinBox>
 #include <QTextCursor>
 #include <QToolButton>
 #include <QTreeWidget>
@@ -276,6 +277,27 @@ QWidget* TfrmMain::BuildChoices() {
     choices_layout_->addWidget(cboFrameSize_, 1, 3);
     choices_layout_->addWidget(chkVideoQuality_, 2, 0);
     choices_layout_->addWidget(cmbVideoQuality_, 2, 1);
+
+    // The merge choices; 0 switches fading and the video's sound off.
+    lblFadeOut_ = Label("lblFadeOut", "Fade Out:");
+    spnFadeOut_ = new QSpinBox;
+    spnFadeOut_->setObjectName(QStringLiteral("spnFadeOut"));
+    spnFadeOut_->setRange(0, kMaxFadeOutSeconds);
+    spnFadeOut_->setSuffix(QStringLiteral(" s"));
+    spnFadeOut_->setSpecialValueText(QStringLiteral("Off"));
+    chkRepeatSongs_ = new QCheckBox(QStringLiteral(" Repeat Songs"));
+    chkRepeatSongs_->setObjectName(QStringLiteral("chkRepeatSongs"));
+    lblVideoSound_ = Label("lblVideoSound", "Video Sound:");
+    spnVideoSound_ = new QSpinBox;
+    spnVideoSound_->setObjectName(QStringLiteral("spnVideoSound"));
+    spnVideoSound_->setRange(0, kMaxVideoSoundPercent);
+    spnVideoSound_->setSuffix(QStringLiteral(" %"));
+    spnVideoSound_->setSpecialValueText(QStringLiteral("Off"));
+    choices_layout_->addWidget(lblFadeOut_, 2, 2);
+    choices_layout_->addWidget(spnFadeOut_, 2, 3);
+    choices_layout_->addWidget(chkRepeatSongs_, 3, 0, 1, 2);
+    choices_layout_->addWidget(lblVideoSound_, 3, 2);
+    choices_layout_->addWidget(spnVideoSound_, 3, 3);
     choices_layout_->setColumnStretch(1, 1);
     choices_layout_->setColumnStretch(3, 1);
     return choices;
@@ -355,6 +377,12 @@ void TfrmMain::ConnectControls() {
         cmbVideoQuality_->setEnabled(checked);
         SettingWritten(settings_.SetUseVideoQuality(checked));
     });
+    connect(spnFadeOut_, &QSpinBox::valueChanged, this,
+            [this](int seconds) { SettingWritten(settings_.SetFadeOutSeconds(seconds)); });
+    connect(chkRepeatSongs_, &QCheckBox::clicked, this,
+            [this](bool repeat) { SettingWritten(settings_.SetRepeatSongs(repeat)); });
+    connect(spnVideoSound_, &QSpinBox::valueChanged, this,
+            [this](int percent) { SettingWritten(settings_.SetVideoSoundPercent(percent)); });
     connect(btnShowLog_, &QToolButton::toggled, this, [this](bool shown) {
         mmoLog_->setVisible(shown);
         btnShowLog_->setArrowType(shown ? Qt::DownArrow : Qt::RightArrow);
@@ -394,6 +422,13 @@ void TfrmMain::RestoreSettings() {
     Fill(cmbVideoQuality_, QualityNames(), state.QualityIndex);
     chkVideoQuality_->setChecked(state.UseVideoQuality);
     cmbVideoQuality_->setEnabled(state.QualityListEnabled);
+    // Shown without writing them back.
+    const QSignalBlocker fadeOutBlocker(spnFadeOut_);
+    const QSignalBlocker videoSoundBlocker(spnVideoSound_);
+    spnFadeOut_->setValue(settings_.FadeOutSeconds());
+    chkRepeatSongs_->setChecked(settings_.RepeatSongs());
+    spnVideoSound_->setValue(settings_.VideoSoundPercent());
+    ApplyFormatRule();
 }
 
 void TfrmMain::FillFrameSizes(const TChoiceState& state) {
@@ -403,6 +438,7 @@ void TfrmMain::FillFrameSizes(const TChoiceState& state) {
 void TfrmMain::FormatChosen(int index) {
     const TChoiceState state = ChangeFormat(settings_, index);
     FillFrameSizes(state);
+    ApplyFormatRule();
     if (settings_.OutputFormatIndex() != index) {
         SettingWritten(false);
     }
@@ -448,12 +484,37 @@ void TfrmMain::ApplyEnables(const TControlEnables& enables) {
     cboFrameSize_->setEnabled(enables.FrameSizeList);
     cmbVideoQuality_->setEnabled(enables.QualityList);
     chkVideoQuality_->setEnabled(enables.QualityBox);
+    for (QWidget* choice :
+         {static_cast<QWidget*>(spnFadeOut_), static_cast<QWidget*>(chkRepeatSongs_),
+          static_cast<QWidget*>(spnVideoSound_)}) {
+        choice->setEnabled(enables.MergeChoices);
+    }
+}
+
+void TfrmMain::ApplyMode(TWindowMode mode) {
+    ApplyEnables(
+        WithFormatRule(ControlEnablesFor(mode, lvFiles_->isEnabled()), FormatCopiesVideo()));
+}
+
+void TfrmMain::ApplyFormatRule() {
+    // A merge greys these out anyway; its end applies the rule again.
+    if (mode_ != TWindowMode::Idle) {
+        return;
+    }
+    const bool copies = FormatCopiesVideo();
+    cboFrameSize_->setEnabled(!copies);
+    chkVideoQuality_->setEnabled(!copies);
+    cmbVideoQuality_->setEnabled(!copies && chkVideoQuality_->isChecked());
+}
+
+bool TfrmMain::FormatCopiesVideo() const {
+    return IsOriginalFormat(FormatNameAt(cboVideoFormat_->currentIndex()));
 }
 
 void TfrmMain::SetIdleState() {
     const bool leavingMerge = mode_ != TWindowMode::Idle;
     mode_ = TWindowMode::Idle;
-    ApplyEnables(ControlEnablesFor(mode_, lvFiles_->isEnabled()));
+    ApplyMode(mode_);
     btnPause_->setText(QStringLiteral("Pause"));
     // The folder is shown once when a merge ends, not again when "Stop"
     // has already returned the window to idle.
@@ -464,12 +525,12 @@ void TfrmMain::SetIdleState() {
 
 void TfrmMain::SetBusyState() {
     mode_ = TWindowMode::Busy;
-    ApplyEnables(ControlEnablesFor(mode_, lvFiles_->isEnabled()));
+    ApplyMode(mode_);
 }
 
 void TfrmMain::SetPausedState() {
     mode_ = TWindowMode::Paused;
-    ApplyEnables(ControlEnablesFor(mode_, lvFiles_->isEnabled()));
+    ApplyMode(mode_);
 }
 
 // --- The log ---------------------------------------------------------------------
@@ -711,6 +772,9 @@ void TfrmMain::MergeClicked() {
     source.Choices.QualityIndex = cmbVideoQuality_->currentIndex();
     source.Choices.UseVideoQuality = chkVideoQuality_->isChecked();
     source.Choices.ProcessorCount = GetProcessorCount();
+    source.Choices.FadeOutSeconds = spnFadeOut_->value();
+    source.Choices.RepeatSongs = chkRepeatSongs_->isChecked();
+    source.Choices.VideoSoundPercent = spnVideoSound_->value();
 
     merging_ = true;
     error_box_shown_ = false;

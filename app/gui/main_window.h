@@ -35,6 +35,7 @@ class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
 class QProgressBar;
+class QSpinBox;
 class QPushButton;
 class QToolButton;
 class QTreeWidget;
@@ -123,6 +124,12 @@ private:
     std::unique_ptr<TMergeJob> MakeMergeJob();
 
     void ApplyEnables(const TControlEnables& enables);
+    // The enables of a mode with the chosen format's rule.
+    void ApplyMode(TWindowMode mode);
+    bool FormatCopiesVideo() const;
+    // Idle: greys out the frame size and quality for a format that copies the
+    // video; otherwise the quality list follows its box.
+    void ApplyFormatRule();
     void RestoreSettings();
     void FillFrameSizes(const struct TChoiceState& state);
     void FormatChosen(int index);
@@ -177,6 +184,11 @@ private:
     QComboBox* cboVideoFormat_ = nullptr;
     QCheckBox* chkVideoQuality_ = nullptr;
     QComboBox* cmbVideoQuality_ = nullptr;
+    QLabel* lblFadeOut_ = nullptr;
+    QSpinBox* spnFadeOut_ = nullptr;
+    QCheckBox* chkRepeatSongs_ = nullptr;
+    QLabel* lblVideoSound_ = nullptr;
+    QSpinBox* spnVideoSound_ = nullptr;
     QGroupBox* grpAddVideo_ = nullptr;
     QPushButton* btnAddVideo_ = nullptr;
     QLineEdit* edtVideoFile_ = nullptr;

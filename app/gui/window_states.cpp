@@ -27,7 +27,17 @@ TControlEnables ControlEnablesFor(TWindowMode mode, bool listEnabledNow) {
     busy.FrameSizeList = false;
     busy.QualityList = false;
     busy.QualityBox = false;
+    busy.MergeChoices = false;
     return busy;
+}
+
+TControlEnables WithFormatRule(TControlEnables enables, bool formatCopiesVideo) {
+    if (formatCopiesVideo) {
+        enables.FrameSizeList = false;
+        enables.QualityList = false;
+        enables.QualityBox = false;
+    }
+    return enables;
 }
 
 }  // namespace tavrin

@@ -27,6 +27,8 @@ struct TControlEnables {
     // Enabled whenever the window is idle, whether or not the box is ticked.
     bool QualityList = true;
     bool QualityBox = true;
+    // "Fade Out", "Repeat Songs" and "Video Sound".
+    bool MergeChoices = true;
 
     bool operator==(const TControlEnables&) const = default;
 };
@@ -34,5 +36,10 @@ struct TControlEnables {
 // The controls' states in a mode. listEnabledNow is the list's present
 // state, which pausing leaves as it is.
 TControlEnables ControlEnablesFor(TWindowMode mode, bool listEnabledNow);
+
+// The same with the chosen format's rule applied: a format that copies the
+// video ("Original") keeps its own frame size and quality, so their lists and
+// the quality box are greyed out.
+TControlEnables WithFormatRule(TControlEnables enables, bool formatCopiesVideo);
 
 }  // namespace tavrin

@@ -16,6 +16,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QSpinBox>
 #include <QToolButton>
 #include <QTreeWidget>
 #include <QtTest>
@@ -179,7 +180,7 @@ private slots:
         QCOMPARE(window_->windowTitle(), QStringLiteral("Tavrin Free  ver 1.000 "));
         QCOMPARE(Control<QLineEdit>("edDirectory")->text(), QPath(home_->path() / "tavrinfree"));
         QVERIFY(fs::is_directory(home_->path() / "tavrinfree"));
-        QCOMPARE(Control<QComboBox>("cboVideoFormat")->count(), 16);
+        QCOMPARE(Control<QComboBox>("cboVideoFormat")->count(), 17);  // the 16 presets and "Original"
         QCOMPARE(Control<QComboBox>("cboVideoFormat")->currentText(), QStringLiteral("3GP"));
         QCOMPARE(Control<QComboBox>("cboFrameSize")->count(), 4);
         QCOMPARE(Control<QComboBox>("cmbVideoQuality")->count(), 11);
@@ -529,6 +530,39 @@ private slots:
         QCOMPARE(Control<QComboBox>("cmbVideoQuality")->currentIndex(), 6);
         QVERIFY(!Control<QCheckBox>("chkVideoQuality")->isChecked());
         QVERIFY(!Control<QComboBox>("cmbVideoQuality")->isEnabled());
+    }
+
+    // Fade out, repeat and the video's sound are stored as they change and
+    // come back; "Original" copies the video, so its size and quality grey out.
+    void mergeChoicesSurviveARestartAndOriginalGreysOutSizeAndQuality() {
+        QVERIFY(Control<QSpinBox>("spnFadeOut")->value() == 0);
+        QCOMPARE(Control<QSpinBox>("spnFadeOut")->text(), QStringLiteral("Off"));
+        Control<QSpinBox>("spnFadeOut")->setValue(3);
+        Control<QCheckBox>("chkRepeatSongs")->click();
+        Control<QSpinBox>("spnVideoSound")->setValue(40);
+        auto* format = Control<QComboBox>("cboVideoFormat");
+        const int original = format->findText(QStringLiteral("Original"));
+        QVERIFY(original > 15);
+        format->setCurrentIndex(original);
+        emit format->activated(original);
+        QVERIFY(!Control<QComboBox>("cboFrameSize")->isEnabled());
+        QVERIFY(!Control<QComboBox>("cmbVideoQuality")->isEnabled());
+        QVERIFY(!Control<QCheckBox>("chkVideoQuality")->isEnabled());
+
+        window_.reset();
+        OpenWindow();
+        QCOMPARE(Control<QSpinBox>("spnFadeOut")->value(), 3);
+        QVERIFY(Control<QCheckBox>("chkRepeatSongs")->isChecked());
+        QCOMPARE(Control<QSpinBox>("spnVideoSound")->value(), 40);
+        QCOMPARE(Control<QComboBox>("cboVideoFormat")->currentText(), QStringLiteral("Original"));
+        QVERIFY(!Control<QComboBox>("cboFrameSize")->isEnabled());
+
+        // Back to a format that encodes the video: the lists are usable again.
+        format = Control<QComboBox>("cboVideoFormat");
+        format->setCurrentIndex(4);
+        emit format->activated(4);
+        QVERIFY(Control<QComboBox>("cboFrameSize")->isEnabled());
+        QVERIFY(Control<QCheckBox>("chkVideoQuality")->isEnabled());
     }
 
     void logOnRequest() {
