@@ -444,5 +444,56 @@ TEST_F(HooksTest, ModuleFailuresFailTheOutputWithTheirMessages) {
     }
 }
 
+TEST_F(HooksTest, ModuleFileIsLoadedOncePerProcessAndConfiguredPerTask) {
+    const fs::path copy = dir_ / "once.so";
+    fs::copy_file(TAVRIN_VHOOK_INVERT_RECT, copy);
+    auto first = MakeTask("-vhook " + copy.string(), "first.mkv");
+    // The file is gone; the second task still gets the module, from memory.
+    fs::remove(copy);
+    auto second = MakeTask("-vhook " + copy.string(), "second.mkv");
+    ASSERT_TRUE(first->VideoHookModulesPresent);
+    ASSERT_TRUE(second->VideoHookModulesPresent);
+    first->Start();
+    second->Start();
+    for (const char* name : {"first.mkv", "second.mkv"}) {
+        const auto pictures = Pictures(name);
+        ASSERT_FALSE(pictures.empty()) << name;
+        EXPECT_TRUE(IsLight(PixelAt(pictures[0], 30, 30))) << name;  // default rectangle
+    }
+}
+
+TEST_F(HooksTest, BitmapDepthOptionTakesOnlyTheSupportedNumbers) {
+    struct Case {
+        const char* text;
+        const char* error;  // null: accepted
+    };
+    const Case cases[] = {
+        {"24", nullptr},
+        {"20", "Invalid BitsPixel 20"},
+        {"abc", "'abc' is not a valid integer value"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        auto task = std::make_unique<TCustomFFmpeg>();
+        const bool built = BuildEngineTask(
+            *task, {{clip_.string(), ""}}, std::string("-c:v mpeg4 -VideoHookBitsPixel ") + c.text,
+            (dir_ / (std::string("bits") + c.text + ".mkv")).string());
+        EXPECT_EQ(built, c.error == nullptr) << task->LastError;
+        if (c.error != nullptr) {
+            EXPECT_TRUE(log_.Has(llError, c.error));
+            continue;
+        }
+        int bytes_per_row = 0;
+        task->VideoOutputHook = [&](TCustomFFmpeg&, TBitmap& bitmap, std::int32_t, std::int64_t,
+                                    bool& update, bool&) {
+            bytes_per_row = bitmap.BytesPerRow();
+            update = false;
+        };
+        task->Start();
+        EXPECT_TRUE(task->Finished());
+        EXPECT_EQ(bytes_per_row, kWidth * 3);
+    }
+}
+
 }  // namespace
 }  // namespace tavrin::testing
