@@ -8,14 +8,16 @@
 //
 // Threads and the fields they own:
 // - the controlling thread (the one that builds and starts the task): the
-//   callbacks, hook slots and ProgressInterval, set before Start and only
-//   read while the task runs;
+//   callbacks, hook slots, preview window factory and ProgressInterval, set
+//   before Start and only read while the task runs (except that the worker
+//   clears a video hook slot whose hook asks to stop);
 // - the thread that runs the task (its worker, or the caller in a run
 //   without a thread): the transcoding context, the progress fields and the
 //   outcome (Running .. ErrorMessage), which others read after the
 //   termination notice;
 // - control_: shared with the task's threads, guarded by its own mutex;
-// - the preview flags: guarded by the engine's PreviewLock;
+// - the preview flags and the preview window: guarded by the engine's
+//   PreviewLock (taken through LockPreview, hooks.h);
 // - AbortRequested: written by the controlling thread, read by the worker
 //   and by the interrupt checks inside library calls.
 #pragma once
