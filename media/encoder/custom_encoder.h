@@ -34,6 +34,7 @@
 #include "media/common/bitmap.h"
 #include "media/encoder/ffmpeg_task.h"
 #include "media/encoder/option_records.h"
+#include "media/encoder/previewer.h"
 #include "media/engine/progress.h"
 #include "media/engine/task_thread.h"
 #include "media/probe/decoder_component.h"
@@ -100,6 +101,10 @@ public:
     std::int32_t ProgressInterval() const { return progress_interval_; }
     void SetProgressInterval(std::int32_t milliseconds);
     TThreadPriority ThreadPriority = tpNormal;
+    // Makes the preview windows of the tasks when Preview is on; set once by
+    // a windowed program before any task runs. Without it there is no
+    // preview window.
+    TPreviewViewFactory PreviewViewFactory;
     // Progress, termination, preview and before-find-stream-info events run
     // on the main thread; hook events always run on the task's thread.
     bool TriggerEventInMainThread = true;

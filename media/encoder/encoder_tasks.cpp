@@ -76,6 +76,13 @@ void TCustomEncoder::ConnectTask(TFFmpeg& task) {
     task.OnBeforeFindStreamInfo = [this](TCustomFFmpegOpt& sender, AVFormatContext* context) {
         DoBeforeFindStreamInfo(sender, context);
     };
+    task.PreviewBitmapCallback = [this](TCustomFFmpeg& sender, TBitmap& bitmap,
+                                        std::int32_t frame_number, std::int64_t pts) {
+        DoPreviewBitmap(static_cast<TFFmpeg&>(sender), bitmap, frame_number, pts);
+    };
+    task.PreviewWindowFactory = [this]() -> std::unique_ptr<TPreviewWindow> {
+        return std::make_unique<TPreviewer>(PreviewViewFactory);
+    };
     task.SetOwner(this);
     task.SetFlags(PreviewFlagsValue());
 }

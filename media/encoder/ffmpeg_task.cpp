@@ -14,6 +14,7 @@ void TFFmpeg::SetHookBitsPixel(std::int32_t bits) {
     if (!ValidHookBitsPixel(bits)) {
         throw FFmpegException("Invalid BitsPixel " + std::to_string(bits));
     }
+    SetHookBitmapBits(bits);
     hook_bits_pixel_ = bits;
 }
 

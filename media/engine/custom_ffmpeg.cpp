@@ -4,6 +4,7 @@
 
 #include "media/common/error_text.h"
 #include "media/engine/engine_locks.h"
+#include "media/engine/hooks.h"
 #include "media/engine/pipeline.h"
 #include "media/engine/transcode_setup.h"
 #include "media/options/join.h"
@@ -19,7 +20,7 @@ constexpr const char* kCheckLogHint =
 
 }  // namespace
 
-TCustomFFmpeg::TCustomFFmpeg() {
+TCustomFFmpeg::TCustomFFmpeg() : hooks_(std::make_unique<TTaskHooks>()) {
     FFLoader().CheckLibs(EncoderLibs);
     AbortRequested = false;
     ReadStartTime = INT64_MAX;
@@ -37,22 +38,6 @@ TCustomFFmpeg::~TCustomFFmpeg() {
     } catch (const std::exception& error) {
         Log(this, llQuiet, error.what());
     }
-}
-
-void TCustomFFmpeg::SetFlags(std::uint8_t flags) {
-    const std::lock_guard<std::mutex> guard(PreviewLock());
-    preview_flags_ = flags;
-    preview_flags_changed_ = true;
-}
-
-std::uint8_t TCustomFFmpeg::PreviewFlags() const {
-    const std::lock_guard<std::mutex> guard(PreviewLock());
-    return preview_flags_;
-}
-
-bool TCustomFFmpeg::PreviewFlagsChanged() const {
-    const std::lock_guard<std::mutex> guard(PreviewLock());
-    return preview_flags_changed_;
 }
 
 void TCustomFFmpeg::RecordError(const std::string& message) {
@@ -402,6 +387,7 @@ void TCustomFFmpeg::Cleanup() {
         throw FFmpegException("The media libraries were unloaded before the task was freed.");
     }
     free_context();
+    ReleaseHooks();
 }
 
 }  // namespace tavrin

@@ -8,14 +8,16 @@
 //
 // Threads and the fields they own:
 // - the controlling thread (the one that builds and starts the task): the
-//   callbacks, hook slots and ProgressInterval, set before Start and only
-//   read while the task runs;
+//   callbacks, hook slots, preview window factory and ProgressInterval, set
+//   before Start and only read while the task runs (except that the worker
+//   clears a video hook slot whose hook asks to stop);
 // - the thread that runs the task (its worker, or the caller in a run
 //   without a thread): the transcoding context, the progress fields and the
 //   outcome (Running .. ErrorMessage), which others read after the
 //   termination notice;
 // - control_: shared with the task's threads, guarded by its own mutex;
-// - the preview flags: guarded by the engine's PreviewLock;
+// - the preview flags and the preview window: guarded by the engine's
+//   PreviewLock (taken through LockPreview, hooks.h);
 // - AbortRequested: written by the controlling thread, read by the worker
 //   and by the interrupt checks inside library calls.
 #pragma once
@@ -27,6 +29,7 @@
 #include <string>
 
 #include "media/common/bitmap.h"
+#include "media/common/format_converter.h"
 #include "media/engine/progress.h"
 #include "media/engine/task_thread.h"
 #include "media/options/transcode_context.h"
@@ -60,6 +63,21 @@ struct TFrameHookInfo {
 using PFrameHookInfo = TFrameHookInfo*;
 
 using TFrameHook = std::function<void(TCustomFFmpeg& sender, const TFrameHookInfo& frame)>;
+using TPreviewBitmapCallback = std::function<void(TCustomFFmpeg& sender, TBitmap& bitmap,
+                                                  std::int32_t frame_number, std::int64_t pts)>;
+
+// Where a task shows its preview pictures (the encoder's previewer). Called on
+// the task's thread under PreviewLock; false once the user has closed it, and
+// the task then stops previewing and frees it.
+class TPreviewWindow {
+public:
+    virtual ~TPreviewWindow() = default;
+    virtual bool ShowPicture(const TBitmap& picture, std::int32_t frame_number,
+                             std::int64_t pts) = 0;
+};
+using TPreviewWindowFactory = std::function<std::unique_ptr<TPreviewWindow>()>;
+
+struct TTaskHooks;
 using TTerminateCallback = std::function<void(TCustomFFmpeg& sender)>;
 
 // Bits of the preview flags.
@@ -141,12 +159,48 @@ public:
     TVideoHook VideoOutputHook;
     TFrameHook FrameInputHook;
     TFrameHook FrameOutputHook;
+    TPreviewBitmapCallback PreviewBitmapCallback;
+    // Makes the preview window at the first picture shown in it.
+    TPreviewWindowFactory PreviewWindowFactory;
+    // Least time between two preview pictures, microseconds.
+    std::int64_t PreviewInterval = 100000;
     // True once a "-vhook" module is loaded for this task.
     bool VideoHookModulesPresent = false;
     // Bit 0 preview window, bit 1 preview bitmap; changed under PreviewLock.
+    // A window bit going to 0 frees the preview window.
     void SetFlags(std::uint8_t flags);
     std::uint8_t PreviewFlags() const;
     bool PreviewFlagsChanged() const;
+    // Bits per pixel of the bitmaps of the video hooks and the preview: 8,
+    // 15, 16, 24 or 32; raises FFmpegException "Invalid BitsPixel %d" else.
+    void SetHookBitmapBits(int bits);
+    // The "-vhook" and "VideoHookBitsPixel" options (hooks.cpp, vhook_modules.cpp).
+    int OptVideoHook(const char* name, const char* argument) override;
+    int OptVideoHookBitsPixel(const char* name, const char* argument) override;
+    // Loads one "-vhook" module from its text; raises "Failed to add video
+    // hook function: " + text on failure.
+    int AddVideoHook(const std::string& text);
+
+    // --- Hook steps of the data path (hooks.cpp), on the task's thread.
+    // A decoded picture, before it goes to the filters: input hooks and
+    // modules; they may change the picture in place.
+    void pre_process_video_frame(InputStream& ist, AVFrame* frame);
+    // A picture about to be encoded: the output hooks, then the preview.
+    void run_output_hooks_and_preview(AVFrame* frame, const AVCodecContext* enc,
+                                      std::int32_t frame_number, std::int64_t pts);
+    bool HasOutputHooks() const { return VideoOutputHook || FrameOutputHook; }
+    // Output hooks on `frame`; true when the preview converter's bitmap
+    // holds the hooked picture.
+    bool run_output_hooks(AVFrame* frame, std::int32_t frame_number, std::int64_t pts);
+    // Runs a video hook slot on `frame` through `converter`; true when the
+    // converter's bitmap holds the picture as it now is. A hook that asks to
+    // stop, or whose picture cannot be converted, is cleared.
+    bool call_video_hook(TVideoHook& slot, TFormatConverter& converter, std::int64_t pts,
+                         std::int32_t frame_number, AVFrame* frame);
+    // The throttled preview of an encoded picture.
+    void show_preview(AVFrame* frame, bool converted, std::int64_t pts, std::int32_t frame_number);
+    // An audio hook on the samples of `frame` (its first plane).
+    void run_audio_hook(const TAudioHook& slot, AVFrame* frame, std::int64_t pts);
 
     // --- Steps of a run, public for the engine's own tests.
 
@@ -196,8 +250,16 @@ private:
     bool finished_ = false;
     bool has_error_ = false;
     std::string error_message_;
+    // Stores the flags (PreviewLock held); a window bit that went to 0
+    // frees the window.
+    void StoreFlags(std::uint8_t flags);
+    // Frees the modules' nodes, the preview window and the hook state.
+    void ReleaseHooks();
+
     std::uint8_t preview_flags_ = 0;
     bool preview_flags_changed_ = false;
+    // Converters, modules and preview state; see hooks.h.
+    std::unique_ptr<TTaskHooks> hooks_;
 };
 
 }  // namespace tavrin

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "media/common/error_text.h"
+#include "media/engine/hooks.h"
 #include "media/options/filtergraph_setup.h"
 
 namespace tavrin {
@@ -354,6 +355,10 @@ int decode_audio_packet(TCustomFFmpegOpt& task, InputStream& ist, const AVPacket
         ist.next_pts += frame_time;
         ist.next_dts += frame_time;
 
+        if (TCustomFFmpeg* engine = EngineTaskOf(task);
+            engine != nullptr && engine->AudioInputHook) {
+            engine->run_audio_hook(engine->AudioInputHook, frame, ist.pts);
+        }
         emulate_rate(task, ist);
         CheckAudioParameterChange(task, ist, frame);
 
@@ -449,6 +454,9 @@ int decode_video_packet(TCustomFFmpegOpt& task, InputStream& ist, const AVPacket
                    TimeText(frame->pts, tb).c_str(), static_cast<long long>(best_effort),
                    TimeText(best_effort, tb).c_str(), frame->key_frame,
                    static_cast<int>(frame->pict_type));
+        }
+        if (TCustomFFmpeg* engine = EngineTaskOf(task)) {
+            engine->pre_process_video_frame(ist, frame);
         }
         emulate_rate(task, ist);
         if (ist.stream->sample_aspect_ratio.num != 0) {

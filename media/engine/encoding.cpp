@@ -7,6 +7,7 @@
 #include <string>
 
 #include "media/common/error_text.h"
+#include "media/engine/hooks.h"
 #include "media/engine/pipeline.h"
 #include "media/engine/progress.h"
 #include "media/engine/transcode_setup.h"
@@ -301,6 +302,7 @@ void encode_video_frame(TCustomFFmpegOpt& task, AVFormatContext* muxer, OutputSt
         LogFmt(&task, llVerbose, "*** %lld dup!", static_cast<long long>(nb_frames - 1));
     }
 
+    TCustomFFmpeg* engine = EngineTaskOf(task);
     const bool interlaced_coding =
         (enc->flags & (AV_CODEC_FLAG_INTERLACED_ME | AV_CODEC_FLAG_INTERLACED_DCT)) != 0;
     for (std::int64_t copy = 0; copy < nb_frames; ++copy) {
@@ -328,6 +330,9 @@ void encode_video_frame(TCustomFFmpegOpt& task, AVFormatContext* muxer, OutputSt
         if (ForcedKeyFrame(task, ost, enc, *frame)) {
             frame->pict_type = AV_PICTURE_TYPE_I;
         }
+        if (engine != nullptr && (engine->HasOutputHooks() || engine->PreviewFlags() != 0)) {
+            engine->run_output_hooks_and_preview(frame, enc, ost.frame_number + 1, frame->pts);
+        }
 
         const int sent = ff.avcodec_send_frame(enc, frame);
         if (sent < 0) {
@@ -345,11 +350,21 @@ void encode_audio_frame(TCustomFFmpegOpt& task, AVFormatContext* muxer, OutputSt
     if (!within_recording_time(task, ost)) {
         return;
     }
+    TCustomFFmpeg* engine = EngineTaskOf(task);
+    const auto run_hook = [&] {
+        if (engine != nullptr && engine->AudioOutputHook) {
+            const std::int64_t pts = frame->pts != kNoTimestamp
+                                         ? ff.av_rescale_q(frame->pts, enc->time_base, {1, 1000000})
+                                         : kNoTimestamp;
+            engine->run_audio_hook(engine->AudioOutputHook, frame, pts);
+        }
+    };
     if (CarriesAudioAcrossJoin(task, enc)) {
         OutputStream& owner = StreamOwner(task, ost);
         const bool last_input =
             task.JoinIndex + 1 >= static_cast<std::int32_t>(task.input_files.size());
         if (owner.join_carry || (frame->nb_samples < enc->frame_size && !last_input)) {
+            run_hook();
             EncodeThroughCarry(task, muxer, ost, owner, enc, frame);
             return;
         }
@@ -358,6 +373,7 @@ void encode_audio_frame(TCustomFFmpegOpt& task, AVFormatContext* muxer, OutputSt
         frame->pts = ost.output_counter;
     }
     ost.output_counter = frame->pts + frame->nb_samples;
+    run_hook();
 
     const int sent = ff.avcodec_send_frame(enc, frame);
     if (sent < 0) {
