@@ -96,6 +96,14 @@ bool TSettings::SetRepeatSongs(bool repeat) {
     return ini_.WriteBool(kSettingsSection, kRepeatSongsKey, repeat);
 }
 
+bool TSettings::ShowPreview() const {
+    return ini_.ReadBool(kSettingsSection, kShowPreviewKey, false);
+}
+
+bool TSettings::SetShowPreview(bool show) {
+    return ini_.WriteBool(kSettingsSection, kShowPreviewKey, show);
+}
+
 bool TSettings::SetVideoSoundPercent(int percent) {
     return ini_.WriteInteger(kSettingsSection, kVideoSoundPercentKey, percent);
 }

@@ -20,6 +20,8 @@ inline constexpr std::string_view kUseVideoQualityKey = "usevideoquality";
 // The merge choices; a file written before they existed reads them as off.
 inline constexpr std::string_view kFadeOutSecondsKey = "fadeoutseconds";
 inline constexpr std::string_view kRepeatSongsKey = "repeatsongs";
+// The window shows the pictures of a running merge in a preview window.
+inline constexpr std::string_view kShowPreviewKey = "showpreview";
 inline constexpr std::string_view kVideoSoundPercentKey = "videosoundpercent";
 
 // $HOME/tavrin: the output folder when none is stored.
@@ -47,6 +49,7 @@ public:
     // which all mean off.
     int FadeOutSeconds() const;
     bool RepeatSongs() const;
+    bool ShowPreview() const;
     int VideoSoundPercent() const;
 
     // Each setter writes the file at once; false with LastErrorText on failure.
@@ -57,6 +60,7 @@ public:
     bool SetUseVideoQuality(bool use);
     bool SetFadeOutSeconds(int seconds);
     bool SetRepeatSongs(bool repeat);
+    bool SetShowPreview(bool show);
     bool SetVideoSoundPercent(int percent);
 
     const std::string& LastErrorText() const { return ini_.LastErrorText(); }

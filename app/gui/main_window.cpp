@@ -34,6 +34,7 @@
 #include "app/gui/file_filters.h"
 #include "app/gui/file_list_delegate.h"
 #include "app/gui/main_menu.h"
+#include "app/gui/preview_window.h"
 #include "app/gui/share_buttons.h"
 #include "media/runtime/loader.h"
 
@@ -120,6 +121,7 @@ TfrmMain::TfrmMain(TWindowSeams seams, QWidget* parent)
     setObjectName(QStringLiteral("frmMain"));
     setWindowTitle(QLatin1String(kApplicationTitle));
     setAcceptDrops(true);
+    encoder_.PreviewViewFactory = MakePreviewViewFactory();
     job_ = MakeMergeJob();
     BuildControls();
     chooser_ = std::make_unique<TfmDirectory>(this, seams_.Desktop);
@@ -298,6 +300,10 @@ QWidget* TfrmMain::BuildChoices() {
     choices_layout_->addWidget(chkRepeatSongs_, 3, 0, 1, 2);
     choices_layout_->addWidget(lblVideoSound_, 3, 2);
     choices_layout_->addWidget(spnVideoSound_, 3, 3);
+    // The merge's pictures in a preview window while it runs.
+    chkPreview_ = new QCheckBox(QStringLiteral(" Preview"));
+    chkPreview_->setObjectName(QStringLiteral("chkPreview"));
+    choices_layout_->addWidget(chkPreview_, 2, 4);
     choices_layout_->setColumnStretch(1, 1);
     choices_layout_->setColumnStretch(3, 1);
     return choices;
@@ -381,6 +387,11 @@ void TfrmMain::ConnectControls() {
             [this](int seconds) { SettingWritten(settings_.SetFadeOutSeconds(seconds)); });
     connect(chkRepeatSongs_, &QCheckBox::clicked, this,
             [this](bool repeat) { SettingWritten(settings_.SetRepeatSongs(repeat)); });
+    connect(chkPreview_, &QCheckBox::clicked, this, [this](bool show) {
+        // Also while a merge runs: its tasks' pictures appear or stop.
+        encoder_.SetPreview(show);
+        SettingWritten(settings_.SetShowPreview(show));
+    });
     connect(spnVideoSound_, &QSpinBox::valueChanged, this,
             [this](int percent) { SettingWritten(settings_.SetVideoSoundPercent(percent)); });
     connect(btnShowLog_, &QToolButton::toggled, this, [this](bool shown) {
@@ -427,6 +438,8 @@ void TfrmMain::RestoreSettings() {
     const QSignalBlocker videoSoundBlocker(spnVideoSound_);
     spnFadeOut_->setValue(settings_.FadeOutSeconds());
     chkRepeatSongs_->setChecked(settings_.RepeatSongs());
+    chkPreview_->setChecked(settings_.ShowPreview());
+    encoder_.SetPreview(chkPreview_->isChecked());
     spnVideoSound_->setValue(settings_.VideoSoundPercent());
     ApplyFormatRule();
 }

@@ -189,6 +189,7 @@ private:
     QCheckBox* chkRepeatSongs_ = nullptr;
     QLabel* lblVideoSound_ = nullptr;
     QSpinBox* spnVideoSound_ = nullptr;
+    QCheckBox* chkPreview_ = nullptr;
     QGroupBox* grpAddVideo_ = nullptr;
     QPushButton* btnAddVideo_ = nullptr;
     QLineEdit* edtVideoFile_ = nullptr;

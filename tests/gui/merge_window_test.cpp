@@ -4,6 +4,7 @@
 // each ending idle with nothing left behind. The encoder runs its tasks on
 // worker threads.
 #include <QApplication>
+#include <QCheckBox>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -18,6 +19,7 @@
 #include <memory>
 
 #include "app/gui/main_window.h"
+#include "app/gui/preview_window.h"
 #include "core/merge_test_support.h"
 #include "window_seams_support.h"
 
@@ -199,6 +201,32 @@ private slots:
         QVERIFY(window_->LogText().contains(QStringLiteral("mergeing finished")));
         QVERIFY(OutputSize(out_) > 0);
         CheckIdleAndClean();
+    }
+
+    // "Preview" on: the final task's pictures show in a preview window while
+    // it runs, and the merge still ends with its whole output.
+    void previewShowsTheMergesPictures() {
+        ListFiles("video.mp4");
+        auto* preview = window_->findChild<QCheckBox*>(QStringLiteral("chkPreview"));
+        QVERIFY(preview != nullptr);
+        QVERIFY(!preview->isChecked());
+        preview->click();
+        QVERIFY(window_->Encoder().Preview());
+        bool pictureSeen = false;
+        MergeWhile([&] {
+            for (QWidget* top : QApplication::topLevelWidgets()) {
+                const auto* form = qobject_cast<TPreviewerForm*>(top);
+                if (form != nullptr && form->isVisible() && !form->Picture().isNull()) {
+                    pictureSeen = true;
+                }
+            }
+        });
+        preview->click();
+        QVERIFY(!window_->Encoder().Preview());
+        QVERIFY(pictureSeen);
+        CheckIdleAndClean();
+        QCOMPARE(window_->LogText().count(QStringLiteral("mergeing finished")), 2);
+        QCOMPARE(FolderEntries(out_).size(), std::size_t{1});
     }
 
     void pauseHoldsTheOutputUntilResumed() {
