@@ -45,16 +45,17 @@ std::string_view HelpPageUrl() {
 std::vector<TShareLink> ShareLinks(std::string_view productPageUrl) {
     const std::string page(productPageUrl);
     const std::string title(kShareTitle);
-    // Delicious and StumbleUpon have closed: their buttons go to live services
-    // that take the same address form (Diigo, Hacker News).
+    // Delicious and StumbleUpon have closed, and Twitter is X now: those
+    // places hold live services that take the same address form, named as
+    // what they open.
     return {
         {"Facebook", "https://www.facebook.com/share.php?u=" + page},
-        {"Google", "https://classroom.google.com/share?url=" + page},
-        {"Twitter",
-         "https://twitter.com/intent/tweet?source=webclient&text=" + std::string(kSharePromotion)},
-        {"Delicious", "https://www.diigo.com/post?url=" + page + "&title=" + title},
+        {"Google Classroom", "https://classroom.google.com/share?url=" + page},
+        {"X (Twitter)",
+         "https://x.com/intent/tweet?source=webclient&text=" + std::string(kSharePromotion)},
+        {"Diigo", "https://www.diigo.com/post?url=" + page + "&title=" + title},
         {"Digg", "https://digg.com/submit?phase=2&url=" + page + "&title=" + title},
-        {"Stumbleupon", "https://news.ycombinator.com/submit?url=" + page + "&title=" + title},
+        {"Hacker News", "https://news.ycombinator.com/submit?url=" + page + "&title=" + title},
         {"Reddit", "https://www.reddit.com/submit?url=" + page + "&title=" + title},
     };
 }

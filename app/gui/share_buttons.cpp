@@ -22,11 +22,11 @@ struct TBadge {
 // letters on a colour of our choosing.
 const std::array<TBadge, 7> kBadges = {{
     {"Fb", QColor(59, 89, 152)},
-    {"Go", QColor(52, 128, 72)},
-    {"Tw", QColor(40, 150, 210)},
-    {"De", QColor(60, 60, 60)},
-    {"Di", QColor(30, 30, 30)},
-    {"Su", QColor(200, 70, 40)},
+    {"Gc", QColor(52, 128, 72)},
+    {"X", QColor(20, 20, 20)},
+    {"Dg", QColor(40, 110, 170)},
+    {"Di", QColor(80, 80, 80)},
+    {"HN", QColor(240, 100, 20)},
     {"Re", QColor(230, 90, 20)},
 }};
 

@@ -48,11 +48,11 @@ TEST(ProductLinks, ShareAddressesCarryThePageUnchangedInTheirOrder) {
     };
     const Case cases[] = {
         {0, "Facebook", "share.php?u=" + page},
-        {1, "Google", "share?url=" + page},
-        {2, "Twitter", "intent/tweet?source=webclient&text="},
-        {3, "Delicious", "post?url=" + page + "&title="},
+        {1, "Google Classroom", "share?url=" + page},
+        {2, "X (Twitter)", "intent/tweet?source=webclient&text="},
+        {3, "Diigo", "post?url=" + page + "&title="},
         {4, "Digg", "submit?phase=2&url=" + page + "&title="},
-        {5, "Stumbleupon", "submit?url=" + page + "&title="},
+        {5, "Hacker News", "submit?url=" + page + "&title="},
         {6, "Reddit", "submit?url=" + page + "&title="},
     };
     std::set<std::string> hosts;

@@ -101,8 +101,8 @@ private slots:
         QVERIFY(label != nullptr);
         QCOMPARE(label->text(), QString("Share:"));
 
-        const QStringList hints = {"Facebook", "Google",      "Twitter", "Delicious",
-                                   "Digg",     "Stumbleupon", "Reddit"};
+        const QStringList hints = {"Facebook", "Google Classroom", "X (Twitter)", "Diigo",
+                                   "Digg",     "Hacker News",      "Reddit"};
         const auto links = ShareLinks(kPage.toStdString());
         QCOMPARE(bar.Buttons().size(), size_t{7});
         int previousRight = label->geometry().right();
@@ -117,7 +117,7 @@ private slots:
             QTest::mouseClick(button, Qt::LeftButton);
             QCOMPARE(desktop.urls.size(), size_t{1});
             QCOMPARE(desktop.urls[0], QUrl(QString::fromStdString(links[i].address)));
-            if (hints[qsizetype(i)] != "Twitter") {
+            if (hints[qsizetype(i)] != "X (Twitter)") {
                 QVERIFY(desktop.urls[0].toString().contains(kPage));
             }
         }
