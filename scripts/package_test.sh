@@ -47,5 +47,5 @@ desktop-file-validate "$unpacked/usr/share/applications/tavrin.desktop"
 man -l "$unpacked/usr/share/man/man1/tavrin-merge.1.gz" 2>/dev/null | grep -q 'tavrin-merge'
 
 # Errors fail the check; the warnings kept are explained in docs/decisions.md.
-lintian --fail-on error --no-tag-display-limit "$deb" | tee "$out/lintian.log"
+lintian --fail-on error --tag-display-limit 0 "$deb" | tee "$out/lintian.log"
 echo "package check: $(echo "$listing" | grep -c .) entries, ${#expected[@]} expected files present"
