@@ -62,19 +62,7 @@ void TWindowPreview::Detach() {
 }
 
 TWindowPreview::Controls TWindowPreview::Current() const {
-    const TPreviewControls& from = parts_->preview.Controls();
-    Controls controls;
-    controls.AddVideo = from.AddVideo;
-    controls.AddAudio = from.AddAudio;
-    controls.Merge = from.Merge;
-    controls.MergeStop = from.MergeStop;
-    controls.MergePause = from.MergePause;
-    controls.Clear = from.Clear;
-    controls.List = from.List;
-    controls.PlayStop = from.PlayStop;
-    controls.PlayPause = from.PlayPause;
-    controls.PauseCaption = from.PauseCaption;
-    return controls;
+    return parts_->preview.Controls();
 }
 
 bool TWindowPreview::Playing() const {

@@ -1,7 +1,6 @@
 // The main window's audio preview behind a narrow interface: the player
 // component, the preview's rules (app/core's TAudioPreview) and the player's
-// events, kept out of the window's own file (whose encoder types share names
-// with the player's).
+// events, kept out of the window's own file.
 #pragma once
 
 #include <cstdint>
@@ -10,23 +9,14 @@
 #include <string>
 #include <vector>
 
+#include "app/core/audio_preview.h"
+
 namespace tavrin {
 
 class TWindowPreview {
 public:
     // What the preview enables, and the caption of its "Pause" button.
-    struct Controls {
-        bool AddVideo = true;
-        bool AddAudio = true;
-        bool Merge = true;
-        bool MergeStop = true;
-        bool MergePause = true;
-        bool Clear = true;
-        bool List = true;
-        bool PlayStop = false;
-        bool PlayPause = false;
-        std::string PauseCaption = "Pause";
-    };
+    using Controls = TPreviewControls;
     struct Hooks {
         std::function<void(const std::string& line)> Log;
         std::function<void()> StopEncoder;  // with waiting

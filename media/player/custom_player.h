@@ -124,7 +124,7 @@ public:
     void SetOnBeforeFindStreamInfo(TPlayerBeforeFindStreamInfoEvent handler) {
         on_before_find_stream_info_ = std::move(handler);
     }
-    void SetOnAudioHook(TAudioHookEvent handler) { on_audio_hook_ = std::move(handler); }
+    void SetOnAudioHook(TPlayerAudioHookEvent handler) { on_audio_hook_ = std::move(handler); }
     void SetOnVideoHook(TPlayerVideoHookEvent handler) { on_video_hook_ = std::move(handler); }
     void SetOnFrameHook(TPlayerFrameHookEvent handler) { on_frame_hook_ = std::move(handler); }
     // A key pressed in the player's own window (an SDL key code), raised like
@@ -202,7 +202,7 @@ private:
     TPositionEvent on_position_;
     TFileOpenEvent on_file_open_;
     TPlayerBeforeFindStreamInfoEvent on_before_find_stream_info_;
-    TAudioHookEvent on_audio_hook_;
+    TPlayerAudioHookEvent on_audio_hook_;
     TPlayerVideoHookEvent on_video_hook_;
     TPlayerFrameHookEvent on_frame_hook_;
     TFormatConverter hook_converter_;  // video thread: the bitmap OnVideoHook sees

@@ -45,8 +45,9 @@ using TFileOpenEvent =
 using TPlayerBeforeFindStreamInfoEvent =
     std::function<void(TCustomPlayer* sender, AVFormatContext* format_context)>;
 // The samples may be changed in place before they are played.
-using TAudioHookEvent = std::function<void(TCustomPlayer* sender, int64_t pts_us, uint8_t* samples,
-                                           int32_t size, int32_t sample_rate, int32_t channels)>;
+using TPlayerAudioHookEvent =
+    std::function<void(TCustomPlayer* sender, int64_t pts_us, uint8_t* samples, int32_t size,
+                       int32_t sample_rate, int32_t channels)>;
 // A picture about to be queued, as a bitmap; when the handler leaves update
 // true, the bitmap goes back into the picture that will be shown.
 using TPlayerVideoHookEvent =
