@@ -386,13 +386,13 @@ TMergeResult TMergeJob::RunMerge(const TMergeSource& source) {
     if (callbacks_.StopPreview) {
         callbacks_.StopPreview();
     }
-    TVEVarazez& inspector = encoder_.Decoder();
-    if (!inspector.LoadFile(source.VideoFile)) {
-        return End(TMergeOutcome::NotStarted, inspector.LastErrorText());
+    TVEVarazez& videoProbe = encoder_.Decoder();
+    if (!videoProbe.LoadFile(source.VideoFile)) {
+        return End(TMergeOutcome::NotStarted, videoProbe.LastErrorText());
     }
-    first_video_stream_ = inspector.FirstVideoStreamIndex();
-    video_facts_ = ReadVideoFacts(inspector);
-    inspector.CloseFile();
+    first_video_stream_ = videoProbe.FirstVideoStreamIndex();
+    video_facts_ = ReadVideoFacts(videoProbe);
+    videoProbe.CloseFile();
     if (callbacks_.SetBusy) {
         callbacks_.SetBusy();
     }

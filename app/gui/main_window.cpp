@@ -30,7 +30,7 @@
 #include "app/core/about_text.h"
 #include "app/core/choice_lists.h"
 #include "app/core/duration_text.h"
-#include "app/core/file_inspection.h"
+#include "app/core/opened_file_report.h"
 #include "app/gui/file_filters.h"
 #include "app/gui/file_list_delegate.h"
 #include "app/gui/main_menu.h"
@@ -654,7 +654,7 @@ void TfrmMain::AddAudioFiles(const QStringList& paths) {
         return;
     }
     last_opened_file_ = first;
-    for (const std::string& line : FileInspectionLines(decoder_)) {
+    for (const std::string& line : OpenedFileReportLines(decoder_)) {
         AppendLog(Q(line));
     }
     if (decoder_.AudioStreamCount() > 0) {

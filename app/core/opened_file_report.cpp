@@ -1,4 +1,4 @@
-#include "app/core/file_inspection.h"
+#include "app/core/opened_file_report.h"
 
 #include <cinttypes>
 
@@ -37,7 +37,7 @@ std::string BitRateLine(const char* kind, int32_t bitRate) {
 
 }  // namespace
 
-std::vector<std::string> FileInspectionLines(TCustomDecoder& decoder) {
+std::vector<std::string> OpenedFileReportLines(TCustomDecoder& decoder) {
     std::vector<std::string> lines;
     lines.push_back("***VEVarazez.FileInfoText");
     lines.push_back(Trimmed(decoder.FileInfoText()));
