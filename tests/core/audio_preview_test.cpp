@@ -8,6 +8,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <memory>
 
 #include "fixtures/media_fixtures.h"
 #include "media/runtime/main_thread.h"
@@ -24,16 +25,19 @@ protected:
         InitMainThread();
         ::setenv("SDL_AUDIODRIVER", "disk", 1);
         ::setenv("SDL_DISKAUDIOFILE", (dir_ / "sound.raw").c_str(), 1);
-        player_.SetDisableDisplay(true);
-        player_.SetOnState([this](TCustomPlayer*, TPlayState state) {
+        player_->SetDisableDisplay(true);
+        player_->SetOnState([this](TCustomPlayer*, TPlayState state) {
             states_.push_back(state);
             preview_.OnState(state);
         });
-        player_.SetOnPosition(
+        player_->SetOnPosition(
             [this](TCustomPlayer*, int64_t position) { preview_.OnPosition(position); });
     }
     void TearDown() override {
-        player_.Stop(true);
+        // The player's own end joins its event thread while the main thread
+        // still serves the last state events; afterwards they would run on
+        // that thread, racing with the fixture's end.
+        player_.reset();
         ::unsetenv("SDL_DISKAUDIOFILE");
         ShutdownMainThread();
     }
@@ -58,12 +62,12 @@ protected:
     }
 
     TempDir dir_;
-    TDEDudevo player_;
+    std::unique_ptr<TDEDudevo> player_ = std::make_unique<TDEDudevo>();
     std::vector<std::string> log_;
     int encoder_stops_ = 0;
     std::vector<TPlayState> states_;
     TAudioPreview preview_{
-        player_,
+        *player_,
         {[this](const std::string& line) { log_.push_back(line); }, [this] { ++encoder_stops_; }},
         ""};
 };
@@ -72,7 +76,7 @@ TEST_F(AudioPreviewTest, AnEmptyListPlaysNothingAndLogsNothing) {
     preview_.Play({}, -1, 0);
     EXPECT_TRUE(log_.empty());
     EXPECT_EQ(preview_.ProbeCount(), 0u);
-    EXPECT_EQ(player_.PlayState(), psStop);
+    EXPECT_EQ(player_->PlayState(), psStop);
     EXPECT_TRUE(preview_.Controls().Merge);  // nothing switched
     EXPECT_EQ(encoder_stops_, 1);
 }
@@ -85,7 +89,7 @@ TEST_F(AudioPreviewTest, ProbesEveryRowInOrderThenPlaysTheSelectedOne) {
         EXPECT_NE(log_[i].find(rows[i]), std::string::npos) << log_[i];
     }
     EXPECT_EQ(preview_.ProbeCount(), 3u);
-    EXPECT_EQ(player_.FileName(), rows[1]);
+    EXPECT_EQ(player_->FileName(), rows[1]);
     const TPreviewControls& controls = preview_.Controls();
     EXPECT_FALSE(controls.AddVideo || controls.AddAudio || controls.Merge || controls.MergeStop ||
                  controls.MergePause || controls.Clear);
@@ -120,7 +124,7 @@ TEST_F(AudioPreviewTest, AnUnreadableFileStopsTheProbesAndPlaysNothing) {
     EXPECT_NE(log_[1].find(rows[1]), std::string::npos);
     EXPECT_EQ(log_[2], "failed to load " + rows[2]);
     EXPECT_EQ(preview_.ProbeCount(), 0u);
-    EXPECT_EQ(player_.PlayState(), psStop);
+    EXPECT_EQ(player_->PlayState(), psStop);
     EXPECT_TRUE(preview_.Controls().Merge);
 }
 
