@@ -1,6 +1,7 @@
 #include "app/core/merge_job.h"
 
 #include <chrono>
+#include <future>
 #include <utility>
 
 #include "app/core/format_listing.h"
@@ -176,7 +177,42 @@ EncoderTest TMergeJob::HasEncoder() const {
     };
 }
 
+template <typename Open>
+auto TMergeJob::Opening(Open open) -> decltype(open()) {
+    if (!open_on_worker_) {
+        return open();
+    }
+    encoder_lent_ = true;
+    auto pending = std::async(std::launch::async, [&open] {
+        // Ends the wait below at once instead of after its slice.
+        const ScopeExit wake([] { WakeMainThread(); });
+        return open();
+    });
+    while (pending.wait_for(std::chrono::seconds(0)) != std::future_status::ready) {
+        WaitForMessages(kWaitSlice);
+    }
+    encoder_lent_ = false;
+    std::vector<std::function<void()>> deferred;
+    deferred.swap(deferred_encoder_calls_);
+    for (const auto& call : deferred) {
+        call();
+    }
+    return pending.get();
+}
+
+void TMergeJob::WithEncoder(const std::function<void()>& call) {
+    if (encoder_lent_) {
+        deferred_encoder_calls_.push_back(call);
+        return;
+    }
+    call();
+}
+
 TMergeJob::ProbedFile TMergeJob::Probe(const std::string& file) {
+    return Opening([&] { return ProbeHere(file); });
+}
+
+TMergeJob::ProbedFile TMergeJob::ProbeHere(const std::string& file) {
     ProbedFile probed;
     probed.Opened = decoder_.LoadFile(file);
     if (probed.Opened) {
@@ -282,10 +318,10 @@ std::string TMergeJob::BuildAudioJoinTask(const TMergeSource& source,
         request.AudioFiles.push_back(audio);
         std::int32_t result = 0;
         if (encoder_.TaskCount() == 0) {
-            result = encoder_.AddTask(path, &input);
+            result = Opening([&] { return encoder_.AddTask(path, &input); });
             join_task = result;
         } else {
-            result = encoder_.AddInput(join_task, path, &input);
+            result = Opening([&] { return encoder_.AddInput(join_task, path, &input); });
         }
         if (result < 0) {
             // Leaving the file out would silently drop part of the audio.
@@ -323,7 +359,7 @@ std::string TMergeJob::BuildAudioJoinTask(const TMergeSource& source,
             TInputOptions input;
             InitInputOptions(input);
             input.FileName = path;
-            if (encoder_.AddInput(join_task, path, &input) < 0) {
+            if (Opening([&] { return encoder_.AddInput(join_task, path, &input); }) < 0) {
                 const std::string reason = encoder_.LastErrorText();
                 encoder_.ClearTasks();
                 return JoinFailed("***Audio file open error: ", path + ": " + reason);
@@ -348,7 +384,7 @@ std::string TMergeJob::BuildAudioJoinTask(const TMergeSource& source,
     InitOutputOptions(output);
     output.Options = plan_->JoinOutput->Options;
     output.Join = plan_->JoinOutput->Join;
-    if (encoder_.SetOutput(join_task, *temp_path, &output) < 0) {
+    if (Opening([&] { return encoder_.SetOutput(join_task, *temp_path, &output); }) < 0) {
         // Running a task without its output would only fail later.
         const std::string reason = NamingSuspects(encoder_.LastErrorText());
         encoder_.ClearTasks();
@@ -387,12 +423,18 @@ TMergeResult TMergeJob::RunMerge(const TMergeSource& source) {
         callbacks_.StopPreview();
     }
     TVEVarazez& videoProbe = encoder_.Decoder();
-    if (!videoProbe.LoadFile(source.VideoFile)) {
+    const bool videoOpened = Opening([&] {
+        if (!videoProbe.LoadFile(source.VideoFile)) {
+            return false;
+        }
+        first_video_stream_ = videoProbe.FirstVideoStreamIndex();
+        video_facts_ = ReadVideoFacts(videoProbe);
+        videoProbe.CloseFile();
+        return true;
+    });
+    if (!videoOpened) {
         return End(TMergeOutcome::NotStarted, videoProbe.LastErrorText());
     }
-    first_video_stream_ = videoProbe.FirstVideoStreamIndex();
-    video_facts_ = ReadVideoFacts(videoProbe);
-    videoProbe.CloseFile();
     if (callbacks_.SetBusy) {
         callbacks_.SetBusy();
     }
@@ -443,13 +485,14 @@ TMergeResult TMergeJob::RunMerge(const TMergeSource& source) {
 
     TInputOptions video_input;
     InitInputOptions(video_input);
-    const std::int32_t task = encoder_.AddTask(source.VideoFile, &video_input);
+    const std::int32_t task =
+        Opening([&] { return encoder_.AddTask(source.VideoFile, &video_input); });
     if (task < 0) {
         return Fail("***Video file open error: ", encoder_.LastErrorText());
     }
     TInputOptions audio_record;
     InitInputOptions(audio_record);
-    if (encoder_.AddInput(task, audio_input, &audio_record) < 0) {
+    if (Opening([&] { return encoder_.AddInput(task, audio_input, &audio_record); }) < 0) {
         const std::string reason = NamingSuspects(encoder_.LastErrorText());
         encoder_.ClearTasks();
         return Fail("***Audio file open error: ", reason);
@@ -468,7 +511,7 @@ TMergeResult TMergeJob::RunMerge(const TMergeSource& source) {
         return Fail("***Cannot do convert, error: ", errorText);
     }
     output_file_ = TCreatedFile(*output_path, output_identity);
-    if (encoder_.SetOutput(task, *output_path, &output) < 0) {
+    if (Opening([&] { return encoder_.SetOutput(task, *output_path, &output); }) < 0) {
         const std::string reason = NamingSuspects(encoder_.LastErrorText());
         encoder_.RemoveTask(task);
         return Fail("***Cannot do convert, error: ", reason);

@@ -74,7 +74,9 @@ struct TMergePreview {
 
 // Threads: the job lives on the main thread and every field is used there;
 // the encoder delivers its progress and termination events there too. Only
-// stop_requested_ is touched elsewhere (any thread, a signal handler). Its
+// stop_requested_ is touched elsewhere (any thread, a signal handler), and,
+// with SetOpenOnWorker, one open at a time runs on a worker thread while the
+// main thread waits for it and keeps off the encoder (WithEncoder). Its
 // destructor detaches the events, and the encoder then drops the notices
 // still on their way, so none reaches a destroyed job.
 class TMergeJob {
@@ -109,6 +111,20 @@ public:
 
     // Detaches the encoder's events (the window does it when it closes).
     void DetachEvents();
+
+    // Opens files on a worker thread while this thread keeps serving its
+    // messages, so that a window stays responsive while a large video opens.
+    // Off by default: a stop signal breaks off an open that blocks (a named
+    // pipe with no writer) only on the thread it is delivered to, which is
+    // the program's main thread.
+    void SetOpenOnWorker(bool value) { open_on_worker_ = value; }
+    // Runs the call now, or, while an open on the worker uses the encoder,
+    // as soon as that open returns: the encoder's task list belongs to one
+    // thread at a time. For the owner's own calls on the encoder (Pause,
+    // Stop, the preview switch) made from the messages served meanwhile.
+    void WithEncoder(const std::function<void()>& call);
+    // Whether an open runs on the worker now.
+    bool EncoderLent() const { return encoder_lent_; }
 
 private:
     enum class WaitEnd { Done, Stopped };
@@ -147,6 +163,12 @@ private:
     };
     // What the decoder reads of a file.
     ProbedFile Probe(const std::string& file);
+    ProbedFile ProbeHere(const std::string& file);
+    // Runs one call that may block on a file (an open on the encoder or a
+    // decoder) on a worker thread when SetOpenOnWorker asked for it, serving
+    // this thread's messages meanwhile; else here. Its result is returned.
+    template <typename Open>
+    auto Opening(Open open) -> decltype(open());
     // The text with the listed audio files added whose sound the decoder
     // could not make out (random bytes that pass for MP3, say): the engine's
     // texts for what they cause do not name a file.
@@ -158,6 +180,9 @@ private:
     TMergeJobCallbacks callbacks_;
 
     std::atomic<bool> stop_requested_{false};
+    bool open_on_worker_ = false;
+    bool encoder_lent_ = false;
+    std::vector<std::function<void()>> deferred_encoder_calls_;
     bool busy_ = false;
     TMergeOutcome outcome_ = TMergeOutcome::NotStarted;
     bool final_task_started_ = false;

@@ -156,7 +156,9 @@ std::unique_ptr<TMergeJob> TfrmMain::MakeMergeJob() {
     callbacks.Warn = [this](const std::string& title, const std::string& text) {
         seams_.ShowMessage(this, TMessageKind::Warning, Q(title), Q(text));
     };
-    return std::make_unique<TMergeJob>(encoder_, decoder_, settings_, std::move(callbacks));
+    auto job = std::make_unique<TMergeJob>(encoder_, decoder_, settings_, std::move(callbacks));
+    job->SetOpenOnWorker(true);
+    return job;
 }
 
 // --- Building the window ---------------------------------------------------------
@@ -389,7 +391,7 @@ void TfrmMain::ConnectControls() {
             [this](bool repeat) { SettingWritten(settings_.SetRepeatSongs(repeat)); });
     connect(chkPreview_, &QCheckBox::clicked, this, [this](bool show) {
         // Also while a merge runs: its tasks' pictures appear or stop.
-        encoder_.SetPreview(show);
+        OnEncoder([this, show] { encoder_.SetPreview(show); });
         SettingWritten(settings_.SetShowPreview(show));
     });
     connect(spnVideoSound_, &QSpinBox::valueChanged, this,
@@ -844,14 +846,24 @@ void TfrmMain::StopClicked() {
 }
 
 void TfrmMain::PauseClicked() {
-    if (encoder_.Paused()) {
-        encoder_.Resume();
-        btnPause_->setText(QStringLiteral("Pause"));
-        SetBusyState();
-    } else if (encoder_.Working()) {
-        encoder_.Pause();
-        btnPause_->setText(QStringLiteral("Resume"));
-        SetPausedState();
+    OnEncoder([this] {
+        if (encoder_.Paused()) {
+            encoder_.Resume();
+            btnPause_->setText(QStringLiteral("Pause"));
+            SetBusyState();
+        } else if (encoder_.Working()) {
+            encoder_.Pause();
+            btnPause_->setText(QStringLiteral("Resume"));
+            SetPausedState();
+        }
+    });
+}
+
+void TfrmMain::OnEncoder(const std::function<void()>& call) {
+    if (job_) {
+        job_->WithEncoder(call);
+    } else {
+        call();
     }
 }
 
@@ -873,7 +885,7 @@ void TfrmMain::ShowTaskError(const QString& message) {
 void TfrmMain::ConnectPreview() {
     TWindowPreview::Hooks hooks;
     hooks.Log = [this](const std::string& line) { AppendLog(Q(line)); };
-    hooks.StopEncoder = [this] { encoder_.Stop(true); };
+    hooks.StopEncoder = [this] { OnEncoder([this] { encoder_.Stop(true); }); };
     hooks.ControlsChanged = [this] { ApplyPreviewControls(); };
     hooks.Position = [this](const std::string& text) { lblStatus_->setText(Q(text)); };
     preview_ = std::make_unique<TWindowPreview>(std::move(hooks));
@@ -934,12 +946,14 @@ void TfrmMain::closeEvent(QCloseEvent* event) {
         return;
     }
     closing_ = true;
-    job_->DetachEvents();
     preview_->Detach();
     if (merging_) {
         job_->Stop();
     }
-    encoder_.Stop(true);
+    OnEncoder([this] {
+        job_->DetachEvents();
+        encoder_.Stop(true);
+    });
     event->accept();
 }
 

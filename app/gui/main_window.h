@@ -11,6 +11,7 @@
 #include <QMainWindow>
 #include <QString>
 #include <QStringList>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -105,6 +106,7 @@ public:
     TGlobalObject& Global() { return global_; }
     TSettings& Settings() { return settings_; }
     TZOZovadod& Encoder() { return encoder_; }
+    const TMergeJob& Job() const { return *job_; }
     TWindowPreview& Preview() { return *preview_; }
 
 protected:
@@ -122,6 +124,9 @@ private:
     QWidget* BuildBottomRow();
     void ConnectControls();
     std::unique_ptr<TMergeJob> MakeMergeJob();
+    // Runs a call on the encoder now, or once the merge's open that uses it
+    // on a worker returns.
+    void OnEncoder(const std::function<void()>& call);
 
     void ApplyEnables(const TControlEnables& enables);
     // The enables of a mode with the chosen format's rule.

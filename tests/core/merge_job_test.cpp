@@ -10,6 +10,7 @@
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -297,6 +298,49 @@ TEST_F(MergeJobTest, StopDuringTheJoinLeavesNothingBehind) {
     EXPECT_TRUE(FolderEntries(out_).empty());
     EXPECT_EQ(encoder_.TaskCount(), 0);
     EXPECT_FALSE(encoder_.Working());
+}
+
+// With opens on a worker, the main thread serves its calls while the video
+// opens (a named pipe that waits for its writer), a call on the encoder made
+// meanwhile waits for the open, and a stop asked for then ends the merge
+// without a file. The same job then merges to the end, every open on the
+// worker.
+TEST_F(MergeJobTest, OpensOnAWorkerWhileTheMainThreadServesItsCalls) {
+    TMergeJob job(encoder_, decoder_, *settings_, callbacks_);
+    job.SetOpenOnWorker(true);
+    bool lent_while_open = false;
+    bool encoder_call_ran_at_once = false;
+    bool encoder_call_ran = false;
+    const fs::path pipe = dir_.path() / "pipe.mp4";
+    std::optional<TBlockedOpen> blocked;
+    blocked.emplace(pipe, [&] {
+        if (!job.EncoderLent()) {
+            return;  // too late: the open is over
+        }
+        lent_while_open = true;
+        job.WithEncoder([&] { encoder_call_ran = true; });
+        encoder_call_ran_at_once = encoder_call_ran;
+        job.Stop();
+    });
+    ASSERT_TRUE(blocked->Made());
+    TMergeSource source = Source({media_->Song(440), media_->Song(880)});
+    source.VideoFile = pipe.string();
+    const TMergeResult stopped = job.Merge(source);
+    blocked.reset();
+    EXPECT_TRUE(lent_while_open);
+    EXPECT_FALSE(encoder_call_ran_at_once);
+    EXPECT_TRUE(encoder_call_ran);
+    EXPECT_FALSE(job.EncoderLent());
+    EXPECT_EQ(stopped.Outcome, TMergeOutcome::Stopped);
+    EXPECT_TRUE(states_.empty());  // never busy
+    EXPECT_TRUE(FolderEntries(out_).empty());
+
+    const TMergeResult merged = job.Merge(Source({media_->Song(440), media_->Song(880)}));
+    ASSERT_EQ(merged.Outcome, TMergeOutcome::Finished) << merged.ErrorText;
+    EXPECT_NEAR(StreamSeconds(merged.OutputFile, "a"), 20, 0.3);
+    EXPECT_NEAR(ToneAt(merged.OutputFile, 5), 440, 15);
+    EXPECT_NEAR(ToneAt(merged.OutputFile, 15), 880, 15);
+    ExpectNoTempFile();
 }
 
 TEST_F(MergeJobTest, AStopAskedForBeforeTheMergeIsHonouredOnce) {

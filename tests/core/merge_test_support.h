@@ -4,16 +4,25 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "fixtures/media_fixtures.h"
+#include "media/runtime/main_thread.h"
+#include "media/runtime/unique_fd.h"
 
 namespace tavrin::testing {
 
@@ -197,5 +206,65 @@ inline int RunWithOwnHome(const std::filesystem::path& home, const std::string& 
     }
     return status;
 }
+
+// A named pipe whose open blocks: once a reader opens it, a writer that
+// writes nothing holds the reader's open while `call` is handed to the main
+// thread from a thread of its own; the writer then closes, and the open
+// fails. It waits 10 s at most for the call: an open on the main thread
+// itself lets the call run only after that.
+class TBlockedOpen {
+public:
+    TBlockedOpen(const std::filesystem::path& pipe, std::function<void()> call)
+        : made_(::mkfifo(pipe.c_str(), 0600) == 0), call_(std::move(call)) {
+        if (made_) {
+            writer_ = std::thread([this, pipe] { HoldOpen(pipe); });
+        }
+    }
+    // On the main thread: serves it until the call has run.
+    ~TBlockedOpen() {
+        if (writer_.joinable()) {
+            writer_.join();
+        }
+        while (caller_.joinable() && !served_) {
+            WaitForMessages(std::chrono::milliseconds(10));
+        }
+        if (caller_.joinable()) {
+            caller_.join();
+        }
+    }
+    TBlockedOpen(const TBlockedOpen&) = delete;
+    TBlockedOpen& operator=(const TBlockedOpen&) = delete;
+
+    bool Made() const { return made_; }
+
+private:
+    void HoldOpen(const std::filesystem::path& pipe) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        UniqueFd writer;
+        // Without a reader a non-blocking open for writing fails at once.
+        while (!writer.Valid() && std::chrono::steady_clock::now() < deadline) {
+            writer = UniqueFd(::open(pipe.c_str(), O_WRONLY | O_NONBLOCK));
+            if (!writer.Valid()) {
+                std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            }
+        }
+        if (!writer.Valid()) {
+            return;
+        }
+        caller_ = std::thread([this] {
+            RunInMainThread(call_);
+            served_ = true;
+        });
+        for (int waited = 0; waited < 1000 && !served_; ++waited) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+
+    bool made_;
+    std::function<void()> call_;
+    std::atomic<bool> served_{false};
+    std::thread caller_;
+    std::thread writer_;
+};
 
 }  // namespace tavrin::testing

@@ -300,6 +300,37 @@ private slots:
         QVERIFY(desktop_->Messages.empty());
     }
 
+    // Closing while the video still opens on the merge's worker (a named pipe
+    // whose writer writes nothing): the window closes at once, the encoder is
+    // let go of only once the open returns, and nothing is written.
+    void closingWhileTheVideoOpens() {
+        ListFiles("video.mp4");
+        const fs::path pipe = home_->path() / "pipe.mp4";
+        window_->findChild<QLineEdit*>(QStringLiteral("edtVideoFile"))->setText(QPath(pipe));
+        bool closed = false;
+        bool lentWhenClosed = false;
+        bool eventsKeptWhileLent = false;
+        {
+            const TBlockedOpen blocked(pipe, [&] {
+                lentWhenClosed = window_->Merging() && window_->Job().EncoderLent();
+                closed = window_->close();
+                eventsKeptWhileLent = static_cast<bool>(window_->Encoder().OnTerminate);
+            });
+            QVERIFY(blocked.Made());
+            window_->MergeClicked();
+        }
+        QVERIFY(lentWhenClosed);
+        QVERIFY(closed);
+        QVERIFY(eventsKeptWhileLent);
+        // The close's own calls on the encoder ran after the open.
+        QVERIFY(!window_->Encoder().OnTerminate);
+        QVERIFY(!window_->isVisible());
+        QVERIFY(!window_->Merging());
+        QVERIFY(!window_->Encoder().Working());
+        QVERIFY(FolderEntries(out_).empty());
+        QVERIFY(desktop_->Messages.empty());
+    }
+
     void badInputEndsIdleWithNothingLeft() {
         struct Case {
             const char* what;
