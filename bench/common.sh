@@ -40,6 +40,26 @@ make_clip_and_tones() {
     done
 }
 
+# A work folder, removed when the script ends, holding the clip and the three
+# songs (make_clip_and_tones), an output folder and a home of its own; sets
+# $work, $clip and $out.
+make_merge_workspace() {
+    work=$(mktemp -d)
+    trap 'rm -rf "$work"' EXIT
+    make_clip_and_tones "$work"
+    clip=$work/clip.mp4
+    out=$work/out
+    mkdir -p "$out" "$work/home"
+}
+
+# Runs the program $ours (tavrin-merge) with the arguments, writing into $out,
+# on the clip and the three songs, in a home of its own: the user's settings
+# are neither read nor changed.
+run_tavrin_merge() {
+    HOME=$work/home XDG_CONFIG_HOME=$work/home/config "$ours" "$@" --out "$out" \
+        "$clip" "$work/tone1.mp3" "$work/tone2.mp3" "$work/tone3.mp3"
+}
+
 # Appends the wall seconds of one run of the command to the record file, the
 # output folder $out emptied first; stops the benchmark when the command fails
 # (its standard error kept in $work/stderr).

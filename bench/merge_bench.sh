@@ -14,19 +14,9 @@ source bench/common.sh
 rounds=$(even_rounds "${1:-4}")
 ours=$(program_path tavrin-merge)
 
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+make_merge_workspace
 
-make_clip_and_tones "$work"
-clip=$work/clip.mp4
-out=$work/out
-mkdir -p "$out" "$work/home"
-
-run_ours() {
-    # Its own home: the user's settings are neither read nor changed.
-    HOME=$work/home XDG_CONFIG_HOME=$work/home/config "$ours" --format MP4 --size Auto \
-        --no-quality --out "$out" "$clip" "$work/tone1.mp3" "$work/tone2.mp3" "$work/tone3.mp3"
-}
+run_ours() { run_tavrin_merge --format MP4 --size Auto --no-quality; }
 run_peer() {
     ffmpeg -nostdin -hide_banner -loglevel error -y -i "$work/tone1.mp3" -i "$work/tone2.mp3" \
         -i "$work/tone3.mp3" -filter_complex concat=n=3:v=0:a=1 \

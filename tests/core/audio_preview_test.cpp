@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "fixtures/media_fixtures.h"
+#include "fixtures/serve_main_thread.h"
 #include "media/runtime/main_thread.h"
 
 namespace tavrin {
@@ -42,14 +43,9 @@ protected:
         ShutdownMainThread();
     }
     bool WaitForState(TPlayState state, std::chrono::milliseconds timeout) {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        while (std::chrono::steady_clock::now() < deadline) {
-            if (std::find(states_.begin(), states_.end(), state) != states_.end()) {
-                return true;
-            }
-            WaitForMessages(10ms);
-        }
-        return false;
+        return testing::ServeMainThreadUntil(
+            [&] { return std::find(states_.begin(), states_.end(), state) != states_.end(); },
+            timeout);
     }
     std::vector<std::string> Tones(int count) {
         std::vector<std::string> rows;

@@ -21,7 +21,7 @@
 #include <vector>
 
 #include "fixtures/media_fixtures.h"
-#include "media/runtime/main_thread.h"
+#include "fixtures/serve_main_thread.h"
 #include "media/runtime/unique_fd.h"
 
 namespace tavrin::testing {
@@ -225,10 +225,8 @@ public:
         if (writer_.joinable()) {
             writer_.join();
         }
-        while (caller_.joinable() && !served_) {
-            WaitForMessages(std::chrono::milliseconds(10));
-        }
         if (caller_.joinable()) {
+            ServeMainThreadUntil([this] { return served_.load(); }, std::chrono::minutes(10));
             caller_.join();
         }
     }

@@ -13,6 +13,7 @@
 #include <thread>
 
 #include "fixtures/media_fixtures.h"
+#include "fixtures/serve_main_thread.h"
 #include "media/encoder/custom_encoder.h"
 #include "media/runtime/loader.h"
 #include "media/runtime/main_thread.h"
@@ -56,14 +57,7 @@ protected:
     // Serves the main thread's queue until `done` holds or the time is up.
     static bool PumpUntil(const std::function<bool()>& done,
                           std::chrono::milliseconds limit = std::chrono::seconds(60)) {
-        const auto end = std::chrono::steady_clock::now() + limit;
-        while (!done()) {
-            if (std::chrono::steady_clock::now() > end) {
-                return false;
-            }
-            WaitForMessages(std::chrono::milliseconds(5));
-        }
-        return true;
+        return ServeMainThreadUntil(done, limit);
     }
 
     // A task that converts the clip into `output` (mpeg4 + mp2); its index.

@@ -12,12 +12,14 @@
 #include "app/gui/preview_window.h"
 #include "app/gui/qt_dispatcher.h"
 #include "fixtures/media_fixtures.h"
+#include "fixtures/serve_main_thread.h"
 #include "media/encoder/custom_encoder.h"
 #include "media/runtime/loader.h"
 #include "media/runtime/main_thread.h"
 
 using namespace tavrin;
 using tavrin::testing::RunFfmpeg;
+using tavrin::testing::ServeMainThreadUntil;
 using tavrin::testing::ShellQuote;
 
 namespace {
@@ -46,17 +48,6 @@ QList<TPreviewerForm*> PreviewForms() {
         }
     }
     return forms;
-}
-
-bool Pump(const std::function<bool()>& done, std::chrono::seconds limit) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > end) {
-            return false;
-        }
-        WaitForMessages(std::chrono::milliseconds(5));
-    }
-    return true;
 }
 
 }  // namespace
@@ -162,22 +153,27 @@ private slots:
         }
         encoder.SetPreview(true);
         encoder.StartTask(2);
-        QVERIFY(Pump([] { return PreviewForms().size() == 2; }, std::chrono::seconds(20)));
+        QVERIFY(ServeMainThreadUntil([] { return PreviewForms().size() == 2; },
+                                     std::chrono::seconds(20)));
         // Closing the first window the first task shows in.
         TPreviewerForm* first = PreviewForms().front();
         first->close();
-        QVERIFY(Pump([] { return PreviewForms().size() == 1; }, std::chrono::seconds(20)));
+        QVERIFY(ServeMainThreadUntil([] { return PreviewForms().size() == 1; },
+                                     std::chrono::seconds(20)));
         const QString caption = PreviewForms().front()->windowTitle();
-        QVERIFY(Pump([&] { return PreviewForms().front()->windowTitle() != caption; },
-                     std::chrono::seconds(5)));
+        QVERIFY(
+            ServeMainThreadUntil([&] { return PreviewForms().front()->windowTitle() != caption; },
+                                 std::chrono::seconds(5)));
         QCOMPARE(PreviewForms().size(), 1);  // no new window for the closed one
         for (int i = 0; i < 20; ++i) {
             encoder.SetPreview(i % 2 != 0);
             WaitForMessages(std::chrono::milliseconds(10));
         }
-        QVERIFY(Pump([&] { return encoder.AllDone() && terminated >= 2; }, std::chrono::seconds(30)));
+        QVERIFY(ServeMainThreadUntil([&] { return encoder.AllDone() && terminated >= 2; },
+                                     std::chrono::seconds(30)));
         QCOMPARE(failed.load(), 0);
-        QVERIFY(Pump([] { return PreviewForms().isEmpty(); }, std::chrono::seconds(5)));
+        QVERIFY(
+            ServeMainThreadUntil([] { return PreviewForms().isEmpty(); }, std::chrono::seconds(5)));
         encoder.ClearTasks();
     }
 

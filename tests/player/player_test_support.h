@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "fixtures/media_fixtures.h"
+#include "fixtures/serve_main_thread.h"
 #include "media/player/custom_player.h"
 #include "media/runtime/logger.h"
 #include "media/runtime/main_thread.h"
@@ -135,16 +136,13 @@ protected:
     // Waits (serving the main thread) until the state was delivered; false
     // after the time-out.
     bool WaitForState(TPlayState state, std::chrono::milliseconds timeout) {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        while (std::chrono::steady_clock::now() < deadline) {
-            for (const TRecordedEvent& event : events_) {
-                if (event.is_state && event.value == state) {
-                    return true;
-                }
-            }
-            WaitForMessages(std::chrono::milliseconds(10));
-        }
-        return false;
+        return ServeMainThreadUntil(
+            [&] {
+                return std::any_of(events_.begin(), events_.end(), [state](const auto& event) {
+                    return event.is_state && event.value == state;
+                });
+            },
+            timeout);
     }
     // Serves the main thread for a while.
     static void Serve(std::chrono::milliseconds duration) {
@@ -155,14 +153,8 @@ protected:
     }
     // Serves until the current position reaches `position` µs.
     bool WaitForPosition(int64_t position, std::chrono::milliseconds timeout) {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        while (std::chrono::steady_clock::now() < deadline) {
-            if (player_->CurrentPosition() >= position) {
-                return true;
-            }
-            WaitForMessages(std::chrono::milliseconds(5));
-        }
-        return false;
+        return ServeMainThreadUntil([&] { return player_->CurrentPosition() >= position; },
+                                    timeout);
     }
 
     std::vector<int64_t> States() const {
