@@ -305,9 +305,25 @@ void encode_video_frame(TCustomFFmpegOpt& task, AVFormatContext* muxer, OutputSt
     TCustomFFmpeg* engine = EngineTaskOf(task);
     const bool interlaced_coding =
         (enc->flags & (AV_CODEC_FLAG_INTERLACED_ME | AV_CODEC_FLAG_INTERLACED_DCT)) != 0;
+    // Every copy of a duplicated picture is hooked from the picture as it
+    // came: a hook that changes the picture in place would otherwise work
+    // again on its own result (an inversion undone on every second copy).
+    FramePtr unhooked;
+    if (nb_frames > 1 && engine != nullptr && engine->HasOutputHooks()) {
+        unhooked.reset(ff.av_frame_clone(frame));
+        if (!unhooked) {
+            task.RaiseError("av_frame_clone() failed");
+        }
+    }
     for (std::int64_t copy = 0; copy < nb_frames; ++copy) {
         if (task.AbortRequested.load(std::memory_order_relaxed)) {
             break;
+        }
+        if (copy > 0 && unhooked) {
+            ff.av_frame_unref(frame);
+            if (ff.av_frame_ref(frame, unhooked.get()) < 0) {
+                task.RaiseError("av_frame_ref() failed");
+            }
         }
         frame->pts = ost.output_counter;
         if (!within_recording_time(task, ost)) {

@@ -162,6 +162,33 @@ TEST_F(HooksTest, VideoOutputHookPaintsEveryEncodedPictureOnTheWorker) {
     }
 }
 
+// Each picture written twice (25 to 50 pictures a second): the hook is
+// called for every copy, each on the picture as it came, so a hook that
+// inverts in place inverts every copy once and none twice.
+TEST_F(HooksTest, DuplicatedPicturesAreEachHookedFromThePictureAsItCame) {
+    auto task = MakeTask("-vsync 1 -r 50", "doubled.mkv");
+    int calls = 0;
+    task->VideoOutputHook = [&](TCustomFFmpeg&, TBitmap& bitmap, std::int32_t, std::int64_t, bool&,
+                                bool&) {
+        ++calls;
+        for (int y = 10; y < 50; ++y) {
+            std::uint8_t* row = bitmap.ScanLine(y);
+            for (int x = 10 * 4; x < 50 * 4; ++x) {
+                row[x] = static_cast<std::uint8_t>(255 - row[x]);
+            }
+        }
+    };
+    task->Start();
+    ASSERT_TRUE(task->Finished()) << task->ErrorMessage();
+    const auto pictures = Pictures("doubled.mkv");
+    ASSERT_GE(pictures.size(), 48U);  // the last picture may come once
+    EXPECT_EQ(static_cast<std::size_t>(calls), pictures.size());
+    for (std::size_t i = 0; i < pictures.size(); ++i) {
+        EXPECT_TRUE(IsLight(PixelAt(pictures[i], 30, 30))) << "picture " << i;
+        EXPECT_TRUE(IsDarkGray(PixelAt(pictures[i], 100, 80))) << "picture " << i;
+    }
+}
+
 // What the hook answers, and what the output and the call counts show.
 struct AnswerCase {
     const char* name;
