@@ -28,7 +28,9 @@ void TAudioPreview::Play(const std::vector<std::string>& rows, int selected, uin
         return;
     }
     if (!player_.Open(file, window, false)) {
-        hooks_.Log(player_.LastErrorText());  // the buttons still switch below
+        // Nothing plays, so no stop would switch the merge's buttons back.
+        hooks_.Log(player_.LastErrorText());
+        return;
     }
     controls_.AddVideo = false;
     controls_.AddAudio = false;

@@ -124,5 +124,19 @@ TEST_F(AudioPreviewTest, AnUnreadableFileStopsTheProbesAndPlaysNothing) {
     EXPECT_TRUE(preview_.Controls().Merge);
 }
 
+// No sound device to play on: the player's open fails and says why, and the
+// merge's controls stay as they were, since no stop would give them back.
+TEST_F(AudioPreviewTest, APlayerThatCannotOpenLeavesTheControlsAsTheyWere) {
+    const std::vector<std::string> rows = Tones(2);
+    ::setenv("SDL_AUDIODRIVER", "no-such-driver", 1);
+    preview_.Play(rows, 0, 0);
+    ::setenv("SDL_AUDIODRIVER", "disk", 1);
+    ASSERT_EQ(log_.size(), 3u);
+    EXPECT_FALSE(log_.back().empty());
+    EXPECT_EQ(player_->PlayState(), psStop);
+    const TPreviewControls& controls = preview_.Controls();
+    EXPECT_TRUE(controls.AddVideo && controls.AddAudio && controls.Merge && controls.Clear);
+}
+
 }  // namespace
 }  // namespace tavrin
