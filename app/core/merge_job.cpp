@@ -5,10 +5,10 @@
 #include <utility>
 
 #include "app/core/format_listing.h"
+#include "app/core/media_libraries.h"
 #include "app/core/output_file_name.h"
 #include "app/core/settings.h"
 #include "media/runtime/ff_api.h"
-#include "media/runtime/loader.h"
 #include "media/runtime/main_thread.h"
 
 namespace tavrin {
@@ -208,26 +208,26 @@ void TMergeJob::WithEncoder(const std::function<void()>& call) {
     call();
 }
 
-TMergeJob::ProbedFile TMergeJob::Probe(const std::string& file) {
-    return Opening([&] { return ProbeHere(file); });
-}
-
-TMergeJob::ProbedFile TMergeJob::ProbeHere(const std::string& file) {
+TMergeJob::ProbedFile TMergeJob::Probe(TVEVarazez& decoder, const std::string& file) {
     ProbedFile probed;
-    probed.Opened = decoder_.LoadFile(file);
+    probed.Opened = decoder.LoadFile(file);
     if (probed.Opened) {
         TFileStreamInfo info;
-        decoder_.GetFileStreamInfo(info);
+        decoder.GetFileStreamInfo(info);
         probed.Duration = info.Duration;
-        probed.FirstAudioStream = decoder_.FirstAudioStreamIndex();
+        probed.FirstAudioStream = decoder.FirstAudioStreamIndex();
         if (probed.FirstAudioStream >= 0) {
             TAudioStreamInfo audio;
-            decoder_.GetAudioStreamInfo(probed.FirstAudioStream, audio);
+            decoder.GetAudioStreamInfo(probed.FirstAudioStream, audio);
             probed.SoundKnown = audio.Channels > 0 && audio.SampleRate > 0;
         }
     }
-    decoder_.CloseFile();
+    decoder.CloseFile();
     return probed;
+}
+
+TMergeJob::ProbedFile TMergeJob::ProbeForMerge(const std::string& file) {
+    return Opening([&] { return Probe(encoder_.Decoder(), file); });
 }
 
 std::string TMergeJob::NamingSuspects(const std::string& text) const {
@@ -239,16 +239,7 @@ std::string TMergeJob::NamingSuspects(const std::string& text) const {
 }
 
 bool TMergeJob::EnsureLibraries(std::string& errorText) {
-    const auto loaded = [&](LibraryUser& component, bool isLoaded) {
-        if (isLoaded || component.LoadLibraries(DefaultLibraryFolder())) {
-            return true;
-        }
-        errorText = "The media libraries could not be loaded (looked in " + DefaultLibraryFolder() +
-                    ", then the system's library path): " + component.LastErrorText();
-        return false;
-    };
-    return loaded(encoder_, encoder_.LibrariesLoaded()) &&
-           loaded(decoder_, decoder_.LibrariesLoaded());
+    return EnsureMediaLibraries({encoder_, decoder_}, errorText);
 }
 
 void TMergeJob::StopEncoder() {
@@ -300,10 +291,9 @@ std::string TMergeJob::BuildAudioJoinTask(const TMergeSource& source,
         input.FileName = path;
         TMergeAudioFile audio;
         audio.Path = path;
-        const ProbedFile probed = Probe(path);
+        const ProbedFile probed = ProbeForMerge(path);
         if (stop_requested_) {
             // The probe was broken off (a pipe with no writer blocks there).
-            decoder_.CloseFile();
             encoder_.ClearTasks();
             ok = false;
             return std::string();
@@ -339,7 +329,7 @@ std::string TMergeJob::BuildAudioJoinTask(const TMergeSource& source,
                               path + ": the file has no audio stream");
         }
     }
-    request.VideoDuration = Probe(source.VideoFile).Duration;
+    request.VideoDuration = ProbeForMerge(source.VideoFile).Duration;
     video_duration_ = request.VideoDuration;
 
     std::string errorText;
@@ -571,7 +561,7 @@ std::optional<TMergePreview> TMergeJob::Preview(const TMergeSource& source,
     for (const std::string& path : source.AudioFiles) {
         TMergeAudioFile audio;
         audio.Path = path;
-        const ProbedFile probed = Probe(path);
+        const ProbedFile probed = Probe(decoder_, path);
         if (!probed.Opened) {
             errorText = "cannot open the audio file " + path + ": " + decoder_.LastErrorText();
             return std::nullopt;

@@ -161,9 +161,12 @@ private:
         // The first audio stream tells its channels and sample rate.
         bool SoundKnown = false;
     };
-    // What the decoder reads of a file.
-    ProbedFile Probe(const std::string& file);
-    ProbedFile ProbeHere(const std::string& file);
+    // What a decoder reads of a file; the decoder is left closed.
+    static ProbedFile Probe(TVEVarazez& decoder, const std::string& file);
+    // A merge reads with the encoder's decoder, which is the job's alone
+    // while it runs: the window keeps using its own decoder while an open
+    // runs on the worker.
+    ProbedFile ProbeForMerge(const std::string& file);
     // Runs one call that may block on a file (an open on the encoder or a
     // decoder) on a worker thread when SetOpenOnWorker asked for it, serving
     // this thread's messages meanwhile; else here. Its result is returned.

@@ -30,13 +30,14 @@
 #include "app/core/about_text.h"
 #include "app/core/choice_lists.h"
 #include "app/core/duration_text.h"
+#include "app/core/media_libraries.h"
+#include "app/core/moving_video.h"
 #include "app/core/opened_file_report.h"
 #include "app/gui/file_filters.h"
 #include "app/gui/file_list_delegate.h"
 #include "app/gui/main_menu.h"
 #include "app/gui/preview_window.h"
 #include "app/gui/share_buttons.h"
-#include "media/runtime/loader.h"
 
 namespace tavrin {
 
@@ -574,17 +575,14 @@ void TfrmMain::LogFailure(const QString& text) {
 }
 
 bool TfrmMain::EnsureLibraries(bool report) {
-    const auto load = [&](LibraryUser& component) {
-        if (component.LibrariesLoaded() || component.LoadLibraries(DefaultLibraryFolder())) {
-            return true;
-        }
-        if (report) {
-            LogFailure(QStringLiteral("***The media libraries could not be loaded: ") +
-                       Q(component.LastErrorText()));
-        }
-        return false;
-    };
-    return load(encoder_) && load(decoder_);
+    std::string errorText;
+    if (EnsureMediaLibraries({encoder_, decoder_}, errorText)) {
+        return true;
+    }
+    if (report) {
+        LogFailure(QStringLiteral("***") + Q(errorText));
+    }
+    return false;
 }
 
 // --- Adding files ----------------------------------------------------------------
@@ -688,7 +686,7 @@ void TfrmMain::DropFiles(const QStringList& paths) {
                        Q(decoder_.LastErrorText()));
             continue;
         }
-        const bool hasVideo = decoder_.VideoStreamCount() > 0;
+        const bool hasVideo = HasMovingVideo(decoder_);
         decoder_.CloseFile();
         if (hasVideo && video.isEmpty()) {
             video = path;
@@ -892,6 +890,12 @@ void TfrmMain::ConnectPreview() {
 }
 
 void TfrmMain::ApplyPreviewControls() {
+    // The preview's own states switch the buttons of an idle window only: a
+    // stop of the player that arrives late must not enable "Merge" or turn
+    // off "Stop" while a merge runs. Its end gives idle buttons anyway.
+    if (mode_ != TWindowMode::Idle || merging_) {
+        return;
+    }
     const TWindowPreview::Controls controls = preview_->Current();
     btnAddVideo_->setEnabled(controls.AddVideo);
     btnAddAudio_->setEnabled(controls.AddAudio);

@@ -300,40 +300,59 @@ TEST_F(MergeJobTest, StopDuringTheJoinLeavesNothingBehind) {
     EXPECT_FALSE(encoder_.Working());
 }
 
-// With opens on a worker, the main thread serves its calls while the video
-// opens (a named pipe that waits for its writer), a call on the encoder made
-// meanwhile waits for the open, and a stop asked for then ends the merge
-// without a file. The same job then merges to the end, every open on the
-// worker.
+// With opens on a worker, the main thread serves its calls while a file
+// opens (a named pipe that waits for its writer: the video, or a song being
+// probed), a call on the encoder made meanwhile waits for the open, the
+// window's own decoder stays usable, and a stop asked for then ends the
+// merge without a file. The same job then merges to the end, every open on
+// the worker.
 TEST_F(MergeJobTest, OpensOnAWorkerWhileTheMainThreadServesItsCalls) {
     TMergeJob job(encoder_, decoder_, *settings_, callbacks_);
     job.SetOpenOnWorker(true);
-    bool lent_while_open = false;
-    bool encoder_call_ran_at_once = false;
-    bool encoder_call_ran = false;
-    const fs::path pipe = dir_.path() / "pipe.mp4";
-    std::optional<TBlockedOpen> blocked;
-    blocked.emplace(pipe, [&] {
-        if (!job.EncoderLent()) {
-            return;  // too late: the open is over
+    for (const bool pipe_is_the_video : {true, false}) {
+        SCOPED_TRACE(pipe_is_the_video ? "video" : "song");
+        bool lent_while_open = false;
+        bool encoder_call_ran_at_once = false;
+        bool encoder_call_ran = false;
+        bool own_decoder_opened = false;
+        const fs::path pipe =
+            dir_.path() / (pipe_is_the_video ? "pipe-video.mp4" : "pipe-song.mp3");
+        std::optional<TBlockedOpen> blocked;
+        blocked.emplace(pipe, [&] {
+            if (!job.EncoderLent()) {
+                return;  // too late: the open is over
+            }
+            lent_while_open = true;
+            job.WithEncoder([&] { encoder_call_ran = true; });
+            encoder_call_ran_at_once = encoder_call_ran;
+            // What "Add Audio" does meanwhile.
+            own_decoder_opened = decoder_.LoadFile(media_->Song(1320));
+            decoder_.CloseFile();
+            job.Stop();
+        });
+        ASSERT_TRUE(blocked->Made());
+        TMergeSource source = Source({media_->Song(440), media_->Song(880)});
+        if (pipe_is_the_video) {
+            source.VideoFile = pipe.string();
+        } else {
+            source.AudioFiles.back() = pipe.string();
         }
-        lent_while_open = true;
-        job.WithEncoder([&] { encoder_call_ran = true; });
-        encoder_call_ran_at_once = encoder_call_ran;
-        job.Stop();
-    });
-    ASSERT_TRUE(blocked->Made());
-    TMergeSource source = Source({media_->Song(440), media_->Song(880)});
-    source.VideoFile = pipe.string();
-    const TMergeResult stopped = job.Merge(source);
-    blocked.reset();
-    EXPECT_TRUE(lent_while_open);
-    EXPECT_FALSE(encoder_call_ran_at_once);
-    EXPECT_TRUE(encoder_call_ran);
-    EXPECT_FALSE(job.EncoderLent());
-    EXPECT_EQ(stopped.Outcome, TMergeOutcome::Stopped);
-    EXPECT_TRUE(states_.empty());  // never busy
-    EXPECT_TRUE(FolderEntries(out_).empty());
+        const TMergeResult stopped = job.Merge(source);
+        blocked.reset();
+        EXPECT_TRUE(lent_while_open);
+        EXPECT_FALSE(encoder_call_ran_at_once);
+        EXPECT_TRUE(encoder_call_ran);
+        EXPECT_TRUE(own_decoder_opened);
+        EXPECT_FALSE(job.EncoderLent());
+        EXPECT_EQ(stopped.Outcome, TMergeOutcome::Stopped);
+        EXPECT_TRUE(FolderEntries(out_).empty());
+        // Busy only once the video was opened.
+        const std::vector<std::string> states = pipe_is_the_video
+                                                    ? std::vector<std::string>{}
+                                                    : std::vector<std::string>{"busy", "idle"};
+        EXPECT_EQ(states_, states);
+        states_.clear();
+    }
 
     const TMergeResult merged = job.Merge(Source({media_->Song(440), media_->Song(880)}));
     ASSERT_EQ(merged.Outcome, TMergeOutcome::Finished) << merged.ErrorText;

@@ -180,7 +180,8 @@ private slots:
         QCOMPARE(window_->windowTitle(), QStringLiteral("Tavrin Free  ver 1.000 "));
         QCOMPARE(Control<QLineEdit>("edDirectory")->text(), QPath(home_->path() / "tavrinfree"));
         QVERIFY(fs::is_directory(home_->path() / "tavrinfree"));
-        QCOMPARE(Control<QComboBox>("cboVideoFormat")->count(), 17);  // the 16 presets and "Original"
+        QCOMPARE(Control<QComboBox>("cboVideoFormat")->count(),
+                 17);  // the 16 presets and "Original"
         QCOMPARE(Control<QComboBox>("cboVideoFormat")->currentText(), QStringLiteral("3GP"));
         QCOMPARE(Control<QComboBox>("cboFrameSize")->count(), 4);
         QCOMPARE(Control<QComboBox>("cmbVideoQuality")->count(), 11);
@@ -463,6 +464,16 @@ private slots:
         QCOMPARE(window_->windowTitle(),
                  QStringLiteral("Tavrin Free  Ver 1.000  ") + Media("video.mp4"));
         QCOMPARE(Rows(), QStringList{Media("silent.mp4") + QStringLiteral("|00:00:02.000")});
+
+        // A song's cover art is a still picture: the song goes to the list
+        // even when it comes before the video.
+        window_->ClearClicked();
+        const fs::path covered =
+            MakeSongWithCover(*media_, "covered.mp3", media_->path() / "song440.mp3");
+        window_->DropFiles({QPath(covered), Media("video.mp4")});
+        QCOMPARE(Control<QLineEdit>("edtVideoFile")->text(), Media("video.mp4"));
+        QCOMPARE(List()->topLevelItemCount(), 1);
+        QCOMPARE(List()->topLevelItem(0)->text(0), QPath(covered));
     }
 
     void droppedBadInput() {

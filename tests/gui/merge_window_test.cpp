@@ -150,7 +150,19 @@ private slots:
             progress << value;
             statuses << Status();
         });
-        window_->MergeClicked();
+        // The audio preview's Stop while the merge runs (as a late stop of
+        // the player) leaves the merge's buttons alone.
+        bool previewStopped = false;
+        MergeWhile([&] {
+            if (!previewStopped && window_->Mode() == TWindowMode::Busy) {
+                previewStopped = true;
+                window_->PlayStopClicked();
+                QVERIFY(!Button("btnStart")->isEnabled());
+                QVERIFY(Button("btnStop")->isEnabled());
+                QVERIFY(!Button("btnAddVideo")->isEnabled());
+            }
+        });
+        QVERIFY(previewStopped);
 
         QVERIFY(!progress.isEmpty());
         QCOMPARE(progress.last(), 100);
