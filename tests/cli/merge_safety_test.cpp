@@ -570,7 +570,9 @@ TEST_F(MergeSafetyTest, NoPrivateFolderOutlivesARun) {
     }
     // A killed run leaves its folder; the next run removes it once it is old
     // enough that no starting run can own it, and leaves a fresh one alone.
-    RunCommand(command + " >/dev/null 2>&1 & pid=$!; sleep 0.3; kill -KILL $pid; wait $pid");
+    // Killed once its folder is there (a loaded machine starts it slowly).
+    RunCommand(command + " >/dev/null 2>&1 & pid=$!; for i in $(seq 400); do " + "[ -n \"$(ls -A " +
+               Q(temp) + ")\" ] && break; sleep 0.05; done; " + "kill -KILL $pid; wait $pid");
     auto left = FolderEntries(temp);
     ASSERT_EQ(left.size(), 1u);
     RunCommand("touch -d '-1 minute' " + Q(temp / left.front()));
