@@ -78,11 +78,12 @@ int main(int argc, char* argv[]) {
             status = 1;
         }
 
-        // Merging: pictured once the final task is well under way.
+        // Merging: pictured at the final task's first progress report (a
+        // quiet machine merges the small clip in about a second).
         bool pictured = false;
         auto* bar = window.findChild<QProgressBar*>(QStringLiteral("ProgressBar1"));
         QObject::connect(bar, &QProgressBar::valueChanged, &window, [&](int value) {
-            if (!pictured && value >= 40 && value < 90 &&
+            if (!pictured && value > 0 && value < 100 &&
                 window.LogText().contains(QStringLiteral("mergeing finished"))) {
                 pictured = true;
                 if (!Save(window, folder + QStringLiteral("/main_window_merging.png"))) {
