@@ -5,6 +5,8 @@ set -euo pipefail
 
 packages=(
     build-essential cmake ninja-build pkg-config git file binutils
+    # The compiler cache every build tree and clone shares (cmake/compiler_cache.cmake).
+    ccache
     libgtest-dev libgmock-dev googletest libbenchmark-dev
     clang-format
     # clang with its libFuzzer runtime for the fuzz targets in tests/fuzz.
