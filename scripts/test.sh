@@ -1,27 +1,26 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test twice: once in a normal
-# build and once under AddressSanitizer + UndefinedBehaviorSanitizer.
+# Installs what is missing, builds, and runs every test: the normal build, the
+# Debian package's check, bounded fuzzing of the option parser, the programs
+# that start threads under ThreadSanitizer, and everything again under
+# AddressSanitizer + UndefinedBehaviorSanitizer. Builds go through ccache when
+# it is there (scripts/setup.sh installs it), so a second run, or a run in a
+# fresh clone of the same sources, compiles little. Ends with the wall time of
+# each phase.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
+source scripts/build_support.sh
+compiler_cache_start
 
-jobs=$(nproc)
+phase "normal build"
+configure_and_build build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo
+phase "normal tests"
+ctest --test-dir build/release --output-on-failure -j "$jobs"
 
-run_suite() {
-    local dir=$1
-    shift
-    cmake -S . -B "$dir" -G Ninja -DTAVRIN_WERROR=ON "$@"
-    cmake --build "$dir" -j "$jobs"
-    ctest --test-dir "$dir" --output-on-failure -j "$jobs"
-}
-
-echo "== normal build =="
-run_suite build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo
-
-echo "== Debian package =="
+phase "Debian package"
 scripts/package_test.sh build/release
 
-echo "== option parser fuzzing (bounded) =="
+phase "option parser fuzzing (bounded)"
 # Built with clang in a project of its own; inputs that fail are kept in
 # build/fuzz/ (crash-*, leak-*, timeout-*), the grown corpus in build/fuzz/corpus.
 cmake -S tests/fuzz -B build/fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
@@ -37,15 +36,14 @@ if ! build/fuzz/option_fuzzer -max_total_time=30 -runs=2000000 -max_len=4096 -ti
 fi
 grep -E '^Done' build/fuzz/option_fuzzer.log || true
 
-echo "== ThreadSanitizer build of the test programs that start threads =="
+phase "ThreadSanitizer build and run of the test programs that start threads"
 scripts/tsan.sh build/tsan
 
-# Last, so that the run closes with ctest's summary of the sanitizer suite.
-echo "== AddressSanitizer + UndefinedBehaviorSanitizer build =="
+phase "AddressSanitizer + UndefinedBehaviorSanitizer build"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-cmake -S . -B build/asan -G Ninja -DTAVRIN_WERROR=ON -DCMAKE_BUILD_TYPE=Debug -DTAVRIN_SANITIZE=ON
-cmake --build build/asan -j "$jobs"
+configure_and_build build/asan -DCMAKE_BUILD_TYPE=Debug -DTAVRIN_SANITIZE=ON
+phase "AddressSanitizer + UndefinedBehaviorSanitizer tests"
 # The picture tests draw through SDL under Xvfb. SDL's D-Bus connection and
 # what hangs off it are never freed, and SDL is unloaded by the time the leak
 # check runs, so those leaks cannot be suppressed by name. The same holds for
@@ -55,5 +53,12 @@ cmake --build build/asan -j "$jobs"
 # sound tests among them, keeps it.
 unloaded_sdl_leaks='^(VideoPlaybackTest\.|PlayerTest\.ADeviceWithFewerChannels)'
 ASAN_OPTIONS=detect_leaks=0:abort_on_error=1 \
-    ctest --test-dir build/asan --output-on-failure -R "$unloaded_sdl_leaks"
-ctest --test-dir build/asan --output-on-failure -j "$jobs" -E "$unloaded_sdl_leaks"
+    ctest --test-dir build/asan --output-on-failure -j "$jobs" -R "$unloaded_sdl_leaks"
+status=0
+ctest --test-dir build/asan --output-on-failure -j "$jobs" -E "$unloaded_sdl_leaks" |
+    tee build/asan/ctest.log || status=$?
+compiler_cache_report
+phase_summary
+# The run closes with ctest's summary of the sanitizer suite.
+grep -E '^[0-9]+% tests passed|^Total Test time' build/asan/ctest.log || true
+exit "$status"

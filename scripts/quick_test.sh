@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# The inner loop: installs what is missing, builds the normal tree and runs
+# its tests (in parallel). scripts/test.sh runs everything, sanitizers and
+# fuzzing included; run it before a change lands.
+# Usage: scripts/quick_test.sh [ctest options, e.g. -R MergeJob]
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh
+source scripts/build_support.sh
+compiler_cache_start
+phase "normal build"
+configure_and_build build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo
+phase "normal tests"
+status=0
+ctest --test-dir build/release --output-on-failure -j "$jobs" "$@" || status=$?
+compiler_cache_report
+phase_summary
+exit "$status"
