@@ -71,7 +71,17 @@ void LibraryLog(void* context, int level, const char* format, ...) {
 class LoggerTest : public ::testing::Test {
 protected:
     void SetUp() override { InitMainThread(); }
-    void TearDown() override { ShutdownMainThread(); }
+    void TearDown() override {
+        // The log file and its switch belong to the process, not to one
+        // logger: put them back, so that no later test (in any order or
+        // shard) writes into a folder a test has removed.
+        {
+            TREVaduzi logger;
+            logger.SetLogToFile(false);
+            logger.SetLogFile("");
+        }
+        ShutdownMainThread();
+    }
 };
 
 TEST(LogLevelTest, MapsToLibraryLevelsAndBack) {
