@@ -628,12 +628,13 @@ TEST_F(TranscodeCliTest, OutputFolderRemovedDuringTheRun) {
     fs::create_directories(folder);
     const fs::path output = folder / "out.mkv";
     std::string log;
-    // -re keeps the run going for about five seconds.
-    const int status =
-        RunCommand("(sleep 1; rm -rf " + Q(folder) + ") & " + kProgram +
-                       " -loglevel error -re -i " + Q(video_) + " -c:v mpeg4 -c:a aac " +
-                       Q(output) + " 2>&1; status=$?; wait; exit $status",
-                   &log);
+    // -re keeps the run going for about five seconds; the folder goes once
+    // the output is in it (30 s at most).
+    const int status = RunCommand(
+        "(for i in $(seq 600); do [ -e " + Q(output) + " ] && break; sleep 0.05; done; " +
+            "rm -rf " + Q(folder) + ") & " + kProgram + " -loglevel error -re -i " + Q(video_) +
+            " -c:v mpeg4 -c:a aac " + Q(output) + " 2>&1; status=$?; wait; exit $status",
+        &log);
     EXPECT_TRUE(status == 0 || status == 1) << log;
     EXPECT_EQ(log.find("ERROR: AddressSanitizer"), std::string::npos) << log;
     EXPECT_FALSE(fs::exists(folder));

@@ -81,11 +81,16 @@ TEST_F(TranscodeProgressTest, SignalsStopWithACompleteFile) {
     for (const auto& [signal, expected] : {std::pair{"INT", 130}, std::pair{"TERM", 143}}) {
         SCOPED_TRACE(signal);
         const fs::path output = dir_ / (std::string("stopped-") + signal + ".mkv");
+        const std::string run_log = ShellQuote((dir_ / (std::string(signal) + ".log")).string());
         std::string log;
+        // The signal comes once two seconds are done, as its statistics say
+        // (30 s at most).
         const int status =
-            RunCommand("( " + kProgram + " -loglevel info -re -i " + ShellQuote(input.string()) +
-                           " -c:v mpeg4 -c:a mp2 " + ShellQuote(output.string()) +
-                           " & pid=$!; sleep 2; kill -" + signal + " $pid; wait $pid ) 2>&1",
+            RunCommand(kProgram + " -loglevel info -re -i " + ShellQuote(input.string()) +
+                           " -c:v mpeg4 -c:a mp2 " + ShellQuote(output.string()) + " >" + run_log +
+                           " 2>&1 & pid=$!; for i in $(seq 600); do grep -q 'time=00:00:0[2-9]' " +
+                           run_log + " && break; sleep 0.05; done; kill -" + signal +
+                           " $pid; wait $pid; status=$?; cat " + run_log + "; exit $status",
                        &log);
         EXPECT_EQ(status, expected) << log;
         EXPECT_NE(log.find("Stopping: finishing the output file..."), std::string::npos) << log;

@@ -11,6 +11,7 @@
 #include "app/core/merge_job.h"
 #include "app/core/settings.h"
 #include "fixtures/media_fixtures.h"
+#include "fixtures/wait_until.h"
 #include "media/runtime/loader.h"
 #include "media/runtime/main_thread.h"
 
@@ -38,11 +39,8 @@ TEST(MergeJobEventsTest, ANoticeQueuedWhenTheJobIsDestroyedNeverReachesIt) {
     // when tavrin-merge is stopped during its final task).
     ASSERT_EQ(encoder.AddTask(tone), 0) << encoder.LastErrorText();
     encoder.StartTask(1);
-    const auto limit = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (!encoder.AllDone() && std::chrono::steady_clock::now() < limit) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    ASSERT_TRUE(encoder.AllDone());
+    ASSERT_TRUE(WaitUntil([&encoder] { return encoder.AllDone(); }))
+        << "the task without output never ended";
     job.reset();
 
     const auto served_until = std::chrono::steady_clock::now() + std::chrono::milliseconds(300);

@@ -22,6 +22,7 @@
 
 #include "fixtures/media_fixtures.h"
 #include "fixtures/serve_main_thread.h"
+#include "fixtures/wait_until.h"
 #include "media/runtime/unique_fd.h"
 
 namespace tavrin::testing {
@@ -253,9 +254,8 @@ private:
             RunInMainThread(call_);
             served_ = true;
         });
-        for (int waited = 0; waited < 1000 && !served_; ++waited) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
+        // Ten seconds at most, as said above: not a time-out of the test.
+        WaitUntil([this] { return served_.load(); }, std::chrono::seconds(10));
     }
 
     bool made_;

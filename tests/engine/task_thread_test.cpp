@@ -18,6 +18,8 @@
 #include <vector>
 
 #include "fixtures/media_fixtures.h"
+#include "fixtures/serve_main_thread.h"
+#include "fixtures/wait_until.h"
 #include "media/engine/custom_ffmpeg.h"
 #include "media/runtime/main_thread.h"
 #include "task_builder.h"
@@ -92,6 +94,16 @@ protected:
         return dir_ / name;
     }
 
+    // Waits until the running task has gone `quiet` without a report: held
+    // by a pause once the step under way has ended. False when it never
+    // stops reporting.
+    static bool WaitUntilHeld(const TaskRecord& record, std::chrono::milliseconds quiet) {
+        return WaitUntil([&record, quiet] {
+            return ProgressClockMicroseconds() - record.last_report_at >=
+                   std::chrono::microseconds(quiet).count();
+        });
+    }
+
     // Starts `task` on a worker at normal priority.
     static void StartThreaded(TCustomFFmpeg& task) {
         TConvertThread* thread = task.Start(true, tpNormal);
@@ -110,7 +122,8 @@ TEST_F(TaskThreadTest, RunsOnItsWorkerAndStartsOnlyOnce) {
     TConvertThread* thread = task->Start(true, tpNormal);
     ASSERT_NE(thread, nullptr);
     EXPECT_EQ(&thread->Task(), task.get());
-    // Created suspended: nothing runs until Resume.
+    // Created suspended: nothing runs until Resume. Nothing can signal that
+    // nothing happened; a short look is the check.
     std::this_thread::sleep_for(100ms);
     EXPECT_EQ(record.notices, 0);
     EXPECT_EQ(record.reports, 0);
@@ -179,9 +192,7 @@ TEST_F(TaskThreadTest, RunsToTheEndWithFinished) {
     TaskRecord full_record;
     full_record.Attach(*full);
     StartThreaded(*full);
-    while (full_record.notices == 0) {
-        std::this_thread::sleep_for(10ms);
-    }
+    ASSERT_TRUE(WaitUntil([&] { return full_record.notices > 0; })) << "the task never ended";
     full->Stop(true);
     EXPECT_TRUE(full_record.finished);
     EXPECT_FALSE(full_record.has_error);
@@ -197,10 +208,8 @@ TEST_F(TaskThreadTest, StopWithoutWaitingReturnsAtOnceAndTheFileIsComplete) {
     StartThreaded(*task);
     // Until 1.5 s are written: a fixed wait wrote barely 1 s in the thread
     // sanitizer build on a busy machine.
-    const auto deadline = std::chrono::steady_clock::now() + 20s;
-    while (record.reached < 1500000 && std::chrono::steady_clock::now() < deadline) {
-        std::this_thread::sleep_for(10ms);
-    }
+    EXPECT_TRUE(WaitUntil([&] { return record.reached >= 1500000; }))
+        << "only " << record.reached << " µs written";
 
     const auto before = std::chrono::steady_clock::now();
     task->Stop(false);
@@ -226,15 +235,18 @@ TEST_F(TaskThreadTest, PausedTaskNeitherReportsNorWrites) {
     TaskRecord record;
     record.Attach(*task);
     StartThreaded(*task);
-    std::this_thread::sleep_for(1s);
+    // Under way: it reports and writes.
+    ASSERT_TRUE(WaitUntil([&] { return record.reached >= 500000; })) << "the task never reported";
 
     task->Pause();
     EXPECT_TRUE(task->Paused());
-    task->Pause();                       // already held
-    std::this_thread::sleep_for(200ms);  // the step under way ends
+    task->Pause();  // already held
+    ASSERT_TRUE(WaitUntilHeld(record, 200ms)) << "the task kept reporting after Pause";
     const int reports = record.reports;
     const auto size = fs::file_size(dir_ / "paused.mkv");
     const auto held_since = ProgressClockMicroseconds();
+    // That nothing happens while held is the check: it takes a look of a
+    // good twenty report intervals.
     std::this_thread::sleep_for(2s);
     EXPECT_EQ(record.reports, reports);
     EXPECT_LT(record.last_report_at, held_since);
@@ -243,9 +255,7 @@ TEST_F(TaskThreadTest, PausedTaskNeitherReportsNorWrites) {
 
     task->Resume();
     EXPECT_FALSE(task->Paused());
-    while (record.notices == 0) {
-        std::this_thread::sleep_for(20ms);
-    }
+    ASSERT_TRUE(WaitUntil([&] { return record.notices > 0; })) << "the task never ended";
     EXPECT_TRUE(record.finished);
     EXPECT_GT(record.reports, reports);
     task.reset();
@@ -254,12 +264,13 @@ TEST_F(TaskThreadTest, PausedTaskNeitherReportsNorWrites) {
 
 TEST_F(TaskThreadTest, StopReleasesAPausedTask) {
     auto task = MakeTask(Clip(3.0), "held.mkv", "-re");
+    task->ProgressInterval = 0;  // a report every step tells that it runs
     TaskRecord record;
     record.Attach(*task);
     StartThreaded(*task);
-    std::this_thread::sleep_for(300ms);
+    ASSERT_TRUE(WaitUntil([&] { return record.reached >= 200000; })) << "the task never reported";
     task->Pause();
-    std::this_thread::sleep_for(200ms);
+    ASSERT_TRUE(WaitUntilHeld(record, 200ms)) << "the task kept reporting after Pause";
     task->Stop(true);
     EXPECT_EQ(record.notices, 1);
     EXPECT_FALSE(record.finished);
@@ -280,8 +291,10 @@ TEST_F(TaskThreadTest, CancelReachesEveryTaskOnce) {
     // Task 0 has already ended, task 1 runs, tasks 2 and 3 never ran.
     tasks[0]->Start();
     ASSERT_EQ(records[0]->notices, 1);
+    tasks[1]->ProgressInterval = 0;  // a report every step tells that it runs
     StartThreaded(*tasks[1]);
-    std::this_thread::sleep_for(300ms);
+    ASSERT_TRUE(WaitUntil([&] { return records[1]->reached >= 200000; }))
+        << "task 1 never reported";
 
     for (auto& task : tasks) {
         task->Cancel(true);
@@ -307,10 +320,11 @@ TEST_F(TaskThreadTest, CancelReachesEveryTaskOnce) {
 
 TEST_F(TaskThreadTest, DestroyingARunningTaskStopsIt) {
     auto task = MakeTask(Clip(3.0), "destroyed.mkv", "-re");
+    task->ProgressInterval = 0;  // a report every step tells that it runs
     TaskRecord record;
     record.Attach(*task);
     StartThreaded(*task);
-    std::this_thread::sleep_for(500ms);
+    ASSERT_TRUE(WaitUntil([&] { return record.reached >= 300000; })) << "the task never reported";
     task.reset();
     EXPECT_EQ(record.notices, 1);
     EXPECT_FALSE(record.finished);
@@ -368,9 +382,9 @@ TEST_F(TaskThreadTest, WaitsOnTheMainThreadKeepServingIt) {
         RunInMainThread([&notices] { ++notices; });
     };
     StartThreaded(*task);
-    for (int i = 0; i < 20; ++i) {
-        WaitForMessages(20ms);
-    }
+    // Reports are being handed over; the next one waits for the main thread.
+    ASSERT_TRUE(ServeMainThreadUntil([&served] { return served > 0; }, kGenerousWait))
+        << "no report reached the main thread";
     task->Stop(true);
     EXPECT_EQ(notices, 1);
     EXPECT_GT(served, 0);
@@ -453,6 +467,8 @@ TEST_F(TaskThreadTest, RandomControlSequencesEndEveryTaskOnce) {
                         task.Cancel(true);
                         break;
                     default:
+                        // A random pause between calls is part of the
+                        // stress: it lets the worker get to other states.
                         std::this_thread::sleep_for(std::chrono::milliseconds(random() % 30));
                         break;
                 }

@@ -5,6 +5,8 @@
 // worker threads.
 #include <QApplication>
 #include <QCheckBox>
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QLabel>
 #include <QLineEdit>
@@ -255,8 +257,22 @@ private slots:
             QCOMPARE(Button("btnPause")->text(), QStringLiteral("Resume"));
             QCOMPARE(window_->Mode(), TWindowMode::Paused);
             QVERIFY(Button("btnStop")->isEnabled());
-            QTest::qWait(300);
+            // Held once the step under way has ended: the output has stopped
+            // growing for a while.
+            QDeadlineTimer limit(30000);
+            QElapsedTimer unchanged;
+            unchanged.start();
+            for (std::int64_t size = OutputSize(out_); unchanged.elapsed() < 300;) {
+                QVERIFY2(!limit.hasExpired(), "the output kept growing after Pause");
+                QTest::qWait(20);
+                if (const std::int64_t now = OutputSize(out_); now != size) {
+                    size = now;
+                    unchanged.restart();
+                }
+            }
             sizeWhilePaused = OutputSize(out_);
+            // That nothing is written while held is the check: a look of a
+            // second.
             QTest::qWait(1000);
             sizeLater = OutputSize(out_);
             Button("btnPause")->click();

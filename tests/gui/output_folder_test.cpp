@@ -1,9 +1,12 @@
 // The output folder chooser and the "..." and "Open" handlers, driven through
 // the real chooser window with the desktop and the disc test replaced.
+#include <QFileSystemModel>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTreeView>
 #include <QtTest>
+#include <algorithm>
 #include <filesystem>
 
 #include "app/core/settings.h"
@@ -214,20 +217,28 @@ private slots:
         qputenv("HOME", QByteArray::fromStdString(home.string()));
         TDesktopRecorder desktop;
         TfmDirectory chooser(nullptr, desktop.Services());
+        const auto* model = qobject_cast<QFileSystemModel*>(chooser.FolderTree()->model());
+        QVERIFY(model != nullptr);
+        QSignalSpy loaded(model, &QFileSystemModel::directoryLoaded);
         chooser.show();
         QVERIFY(QTest::qWaitForWindowExposed(&chooser));
         QVERIFY(chooser.SelectFolder(QString::fromStdString((home / "Videos").string())));
         // The tree reads folders in the background; the picture leaves out
-        // the other temporary folders of the machine.
-        QTest::qWait(1000);
-        const auto* model = qobject_cast<QFileSystemModel*>(chooser.FolderTree()->model());
-        QVERIFY(model != nullptr);
+        // the other temporary folders of the machine, once they are read.
+        const QString temporary = QString::fromStdString(root.path().parent_path().string());
+        QTRY_VERIFY_WITH_TIMEOUT(std::any_of(loaded.cbegin(), loaded.cend(),
+                                             [&temporary](const QList<QVariant>& arguments) {
+                                                 return arguments.at(0).toString() == temporary;
+                                             }),
+                                 30000);
         const QModelIndex ours = model->index(QString::fromStdString(root.path().string()));
         for (int row = 0; row < model->rowCount(ours.parent()); ++row) {
             chooser.FolderTree()->setRowHidden(row, ours.parent(), row != ours.row());
         }
         chooser.FolderTree()->scrollTo(chooser.FolderTree()->currentIndex(),
                                        QAbstractItemView::PositionAtCenter);
+        // The view lays out and scrolls on timers of its own, with nothing
+        // to wait on: a short settling time before the picture.
         QTest::qWait(200);
         const bool saved = tavrin::testing::SaveWindowPicture(chooser, "folder_chooser.png");
         qputenv("HOME", oldHome);

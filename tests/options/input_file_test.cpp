@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "fixtures/wait_until.h"
 #include "media/common/error_text.h"
 #include "media/common/text_helpers.h"
 #include "media/runtime/ffmpeg_exception.h"
@@ -552,14 +553,18 @@ TEST_F(InputFileTest, BlockingInputIsAbortedByTheReadTimeOut) {
 TEST_F(InputFileTest, BlockingInputIsAbortedFromAnotherThread) {
     SilentServer server(std::chrono::seconds(8));
     task_.ReadTimeout = 0;  // only the abort can end it
-    std::thread stopper([this] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    std::atomic<bool> connected{false};
+    std::thread stopper([this, &server, &connected] {
+        // Once the server has taken the connection, the open waits for bytes
+        // that never come: the abort lands on a blocked read.
+        connected = WaitUntil([&server] { return server.accepted() >= 1; });
         task_.AbortRequested = true;
     });
     const auto start = std::chrono::steady_clock::now();
     const int result = Open(server.Url());
     const auto elapsed = std::chrono::steady_clock::now() - start;
     stopper.join();
+    EXPECT_TRUE(connected) << "the input never connected to the server";
     EXPECT_EQ(result, AVERROR_EXIT);
     EXPECT_EQ(task_.LastError, server.Url() + ": Immediate exit requested");
     EXPECT_TRUE(log_.Has(llInfo, "reading/writing broken"));

@@ -2,11 +2,13 @@
 // open, seeking, starting paused, the play range, and files that cannot be
 // played.
 #include <gtest/gtest.h>
+#include <poll.h>
 
 #include <atomic>
 #include <fstream>
 #include <thread>
 
+#include "fixtures/wait_until.h"
 #include "player_test_support.h"
 #include "probe/probe_test_support.h"
 
@@ -58,8 +60,14 @@ TEST_F(PlayerTest, OpenWhilePlayingDeliversTheOldFilesEventsFirst) {
 TEST_F(PlayerTest, StopWithoutWaitingCancelsABlockingOpen) {
     testing::SilentTcpPeer listener;
     std::atomic<bool> stop{false};
+    std::atomic<bool> connected{false};
     std::thread stopper([&] {
-        std::this_thread::sleep_for(400ms);
+        // The peer never accepts: a connection waiting in its backlog means
+        // the open has connected and now blocks reading.
+        connected = testing::WaitUntil([&listener] {
+            pollfd waiting{listener.Socket(), POLLIN, 0};
+            return ::poll(&waiting, 1, 0) > 0;
+        });
         player_->Stop(false);
         stop = true;
     });
@@ -67,6 +75,7 @@ TEST_F(PlayerTest, StopWithoutWaitingCancelsABlockingOpen) {
     const bool opened = player_->Open(listener.Url(), 0, false);
     const auto took = std::chrono::steady_clock::now() - started;
     stopper.join();
+    EXPECT_TRUE(connected) << "the open never connected to the peer";
     EXPECT_FALSE(opened);
     EXPECT_TRUE(stop);
     EXPECT_LT(took, 5s);

@@ -9,8 +9,8 @@
 
 #include <filesystem>
 #include <string>
-#include <thread>
 
+#include "fixtures/wait_until.h"
 #include "player_test_support.h"
 
 namespace tavrin::testing {
@@ -40,8 +40,9 @@ public:
             ::_exit(127);
         }
         const std::string socket = "/tmp/.X11-unix/X" + display_.substr(1);
-        for (int i = 0; i < 100 && !std::filesystem::exists(socket); ++i) {
-            std::this_thread::sleep_for(50ms);
+        if (!WaitUntil([&socket] { return std::filesystem::exists(socket); }, kGenerousWait,
+                       10ms)) {
+            ADD_FAILURE() << "Xvfb " << display_ << " never opened " << socket;
         }
         ::setenv("DISPLAY", display_.c_str(), 1);
         ::unsetenv("SDL_VIDEODRIVER");

@@ -227,12 +227,14 @@ TEST_F(DecoderEdgeTest, ProbingGetsATimeoutOfItsOwn) {
     // Opening takes a moment; the event then takes longer than the whole
     // time-out. Probing must still get its full time-out.
     decoder_.OnBeforeFindStreamInfo = [](TCustomDecoder*, AVFormatContext*) {
+        // The slow handler is what is tested: it outlasts the time-out.
         std::this_thread::sleep_for(std::chrono::milliseconds(1300));
     };
     decoder_.TriggerEventInMainThread = false;
     EXPECT_TRUE(decoder_.LoadFile(file.string())) << decoder_.LastErrorText();
     EXPECT_EQ(log_.Count("connecting/reading timeout"), 0);
     // And once loaded the decoder is idle: a later seek is not a late read.
+    // Idle time is what is tested, so the wait has to outlast the time-out.
     std::this_thread::sleep_for(std::chrono::milliseconds(1100));
     EXPECT_TRUE(decoder_.Seek(0, 500000));
 }

@@ -84,6 +84,9 @@ TEST_F(DeclaredMainThreadTest, WaitingMainThreadWakesForQueuedCalls) {
     // time runs out.
     std::atomic<bool> ran{false};
     std::thread worker([&] {
+        // No condition can tell that the main thread has gone to sleep in its
+        // wait; a short head start makes it all but certain, so that the call
+        // has to wake it (if it comes early the wait still ends, only sooner).
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         RunInMainThread([&] { ran = true; });
     });
