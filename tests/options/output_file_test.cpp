@@ -263,9 +263,10 @@ TEST_F(OutputFileTest, AutomaticChoiceAcrossInputs) {
 // as many channels) go to the first of them, in one file or across files.
 TEST_F(OutputFileTest, AutomaticChoiceTakesTheFirstOfEqualStreams) {
     const fs::path twins = dir_ / "twins.mkv";
-    ASSERT_TRUE(RunFfmpeg(
-        "-i " + ShellQuote(media().video.string()) + " -i " + ShellQuote(media().stereo.string()) +
-        " -map 0:v -map 0:v -map 1:a -map 1:a -c copy " + ShellQuote(twins.string())));
+    ASSERT_TRUE(testing::RunFfmpeg("-i " + testing::ShellQuote(media().video.string()) + " -i " +
+                                   testing::ShellQuote(media().stereo.string()) +
+                                   " -map 0:v -map 0:v -map 1:a -map 1:a -c copy " +
+                                   testing::ShellQuote(twins.string())));
     struct Case {
         const char* name;
         std::vector<fs::path> inputs;
