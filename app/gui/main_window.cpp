@@ -775,20 +775,7 @@ void TfrmMain::MergeClicked() {
     if (merging_) {
         return;
     }
-    TMergeSource source;
-    source.VideoFile = S(edtVideoFile_->text());
-    for (const QString& row : AudioRows()) {
-        source.AudioFiles.push_back(S(row));
-    }
-    source.Choices.FormatIndex = cboVideoFormat_->currentIndex();
-    source.Choices.FrameSizeIndex = cboFrameSize_->currentIndex();
-    source.Choices.QualityIndex = cmbVideoQuality_->currentIndex();
-    source.Choices.UseVideoQuality = chkVideoQuality_->isChecked();
-    source.Choices.ProcessorCount = GetProcessorCount();
-    source.Choices.FadeOutSeconds = spnFadeOut_->value();
-    source.Choices.RepeatSongs = chkRepeatSongs_->isChecked();
-    source.Choices.VideoSoundPercent = spnVideoSound_->value();
-
+    const TMergeSource source = MergeSourceFromControls();
     merging_ = true;
     error_box_shown_ = false;
     last_failure_line_.clear();
@@ -803,6 +790,23 @@ void TfrmMain::MergeClicked() {
     if (!closing_) {
         MergeEnded(result);
     }
+}
+
+TMergeSource TfrmMain::MergeSourceFromControls() const {
+    TMergeSource source;
+    source.VideoFile = S(edtVideoFile_->text());
+    for (const QString& row : AudioRows()) {
+        source.AudioFiles.push_back(S(row));
+    }
+    source.Choices.FormatIndex = cboVideoFormat_->currentIndex();
+    source.Choices.FrameSizeIndex = cboFrameSize_->currentIndex();
+    source.Choices.QualityIndex = cmbVideoQuality_->currentIndex();
+    source.Choices.UseVideoQuality = chkVideoQuality_->isChecked();
+    source.Choices.ProcessorCount = GetProcessorCount();
+    source.Choices.FadeOutSeconds = spnFadeOut_->value();
+    source.Choices.RepeatSongs = chkRepeatSongs_->isChecked();
+    source.Choices.VideoSoundPercent = spnVideoSound_->value();
+    return source;
 }
 
 void TfrmMain::MergeEnded(const TMergeResult& result) {

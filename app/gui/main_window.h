@@ -63,6 +63,9 @@ public:
     void DownClicked();
     void ClearClicked();
     void MergeClicked();
+    // What "Merge" hands to the merge job: the video box, the list's files in
+    // order and every choice as its control shows it.
+    TMergeSource MergeSourceFromControls() const;
     void StopClicked();
     void PauseClicked();
     // The audio preview: "Play" (or a double click on a row), its "Pause"

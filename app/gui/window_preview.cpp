@@ -70,4 +70,8 @@ bool TWindowPreview::Playing() const {
     return state == psPlay || state == psPause || state == psResume || state == psStep;
 }
 
+std::string TWindowPreview::PlayingFile() const {
+    return parts_->player.FileName();
+}
+
 }  // namespace tavrin

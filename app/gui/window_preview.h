@@ -43,6 +43,8 @@ public:
     Controls Current() const;
     // The player's state, for tests: true while it plays or is paused.
     bool Playing() const;
+    // The file the player opened last, for tests: which row "Play" took.
+    std::string PlayingFile() const;
 
 private:
     struct Parts;

@@ -110,6 +110,18 @@ TEST_F(AudioPreviewTest, ProbesEveryRowInOrderThenPlaysTheSelectedOne) {
     EXPECT_TRUE(preview_.Controls().AddAudio);
 }
 
+// No selection, or one past the list's end: the first row plays, as "Play"
+// does with nothing selected.
+TEST_F(AudioPreviewTest, WithoutAValidSelectionTheFirstRowPlays) {
+    const std::vector<std::string> rows = Tones(3);
+    for (const int selected : {-1, 3}) {
+        SCOPED_TRACE(selected);
+        preview_.Play(rows, selected, 0);
+        EXPECT_EQ(player_->FileName(), rows[0]);
+        preview_.StopClicked();
+    }
+}
+
 TEST_F(AudioPreviewTest, AnUnreadableFileStopsTheProbesAndPlaysNothing) {
     std::vector<std::string> rows = Tones(5);
     rows[2] = (dir_ / "broken.wav").string();

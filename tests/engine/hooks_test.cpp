@@ -338,6 +338,63 @@ TEST_F(HooksTest, AudioHooksSeeEverySampleOnceAndMayChangeIt) {
     EXPECT_GT(MaxVolume(clip_), -20.0);
 }
 
+// The hooks get the bytes of the first plane: every channel of interleaved
+// sound, one channel of planar sound. One second of 16-bit interleaved
+// stereo and one of float planar stereo both come to 44100 * 4 bytes.
+TEST_F(HooksTest, AudioHooksGetTheBytesOfTheFirstPlaneOfStereo) {
+    struct Case {
+        const char* name;
+        const char* input_codec;   // of the stereo file read
+        const char* output_codec;  // of the written sound
+        std::int32_t input_format;
+        std::int32_t output_format;
+    };
+    const Case cases[] = {
+        {"interleaved", "pcm_s16le", "pcm_s16le", AV_SAMPLE_FMT_S16, AV_SAMPLE_FMT_S16},
+        {"planar", "aac", "aac", AV_SAMPLE_FMT_FLTP, AV_SAMPLE_FMT_FLTP},
+    };
+    constexpr std::int64_t kBytesPerSecond = 44100 * 4;
+    // A coder's frames may add up to one frame of priming or padding.
+    constexpr std::int64_t kSlack = 2048 * 4;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path stereo = dir_ / (std::string(c.name) + "-in.mkv");
+        ASSERT_TRUE(
+            RunFfmpeg("-f lavfi -i sine=frequency=440:sample_rate=44100:duration=1 -ac 2 "
+                      "-c:a " +
+                      std::string(c.input_codec) + " " + ShellQuote(stereo.string())));
+        TCustomFFmpeg task;
+        ASSERT_TRUE(BuildEngineTask(task, {{stereo.string(), ""}},
+                                    "-c:a " + std::string(c.output_codec),
+                                    (dir_ / (std::string(c.name) + "-out.mkv")).string()))
+            << task.LastError;
+        std::int64_t input_bytes = 0;
+        std::int64_t output_bytes = 0;
+        task.AudioInputHook = [&](TCustomFFmpeg&, std::uint8_t* samples, std::int64_t,
+                                  std::int32_t size, std::int32_t rate, std::int32_t channels,
+                                  std::int32_t format) {
+            EXPECT_NE(samples, nullptr);
+            EXPECT_EQ(rate, 44100);
+            EXPECT_EQ(channels, 2);
+            EXPECT_EQ(format, c.input_format);
+            input_bytes += size;
+        };
+        task.AudioOutputHook = [&](TCustomFFmpeg&, std::uint8_t* samples, std::int64_t,
+                                   std::int32_t size, std::int32_t, std::int32_t channels,
+                                   std::int32_t format) {
+            EXPECT_EQ(channels, 2);
+            EXPECT_EQ(format, c.output_format);
+            // Every byte the hook was given is its to change.
+            std::memset(samples, 0, static_cast<std::size_t>(size));
+            output_bytes += size;
+        };
+        task.Start();
+        ASSERT_TRUE(task.Finished()) << task.ErrorMessage();
+        EXPECT_NEAR(input_bytes, kBytesPerSecond, kSlack);
+        EXPECT_NEAR(output_bytes, kBytesPerSecond, kSlack);
+    }
+}
+
 // --- Preview ----------------------------------------------------------------------
 
 TEST_F(HooksTest, PreviewBitmapsComeAtOnceThenAtMostEveryInterval) {

@@ -365,8 +365,10 @@ private slots:
         const char* const others[] = {"btnStart",    "btn_output",  "btnExit",     "btnAddVideo",
                                       "btnAddAudio", "btnUp",       "btnDown",     "btnClear",
                                       "btnPlay",     "btnPlayStop", "btnPlayPause"};
-        const char* const lists[] = {"cboVideoFormat", "cboFrameSize", "cmbVideoQuality",
-                                     "chkVideoQuality"};
+        // The merge choices too: a merge reads them once, as it starts.
+        const char* const lists[] = {"cboVideoFormat",  "cboFrameSize", "cmbVideoQuality",
+                                     "chkVideoQuality", "spnFadeOut",   "chkRepeatSongs",
+                                     "spnVideoSound"};
         const auto check = [&](bool busy, bool listEnabled) {
             for (const char* name : merging) {
                 QVERIFY2(Button(name)->isEnabled() == busy, name);
@@ -379,6 +381,8 @@ private slots:
             }
             QCOMPARE(List()->isEnabled(), listEnabled);
             QVERIFY(Button("btn_open")->isEnabled());
+            // The preview switch works while the merge runs.
+            QVERIFY(Control("chkPreview")->isEnabled());
         };
         window_->SetBusyState();
         check(true, false);
@@ -574,6 +578,79 @@ private slots:
         emit format->activated(4);
         QVERIFY(Control<QComboBox>("cboFrameSize")->isEnabled());
         QVERIFY(Control<QCheckBox>("chkVideoQuality")->isEnabled());
+    }
+
+    // Each control changed to a value of its own is found in the plan of the
+    // merge "Merge" would start, twice with every value different.
+    void everyChoiceReachesTheMergePlan() {
+        struct Case {
+            const char* format;
+            const char* suffix;
+            int sizeRow;
+            bool useQuality;
+            int qualityRow;
+            int fadeSeconds;
+            bool repeat;
+            int videoSoundPercent;
+            const char* fade;        // in the final options
+            const char* videoSound;  // in the final options
+            int passes;              // of the songs in the join, 0: no join
+        };
+        const Case cases[] = {
+            {"MKV", ".mkv", 3, true, 7, 3, true, 40, "afade=t=out:st=17:d=3",
+             "[0:1]volume=0.4[videosound]", 4},
+            {"AVI", ".avi", 5, false, 2, 8, false, 90, "afade=t=out:st=12:d=8",
+             "[0:1]volume=0.9[videosound]", 0},
+        };
+        window_->AddVideoFile(Media("video.mp4"));     // 20 s, sound as stream 1
+        window_->AddAudioFiles({Media("short.mp3")});  // 5 s
+        TZOZovadod encoder;
+        TVEVarazez decoder;
+        TMergeJob job(encoder, decoder, window_->Settings(), {});
+        for (const Case& c : cases) {
+            auto* format = Control<QComboBox>("cboVideoFormat");
+            const int formatRow = format->findText(QLatin1String(c.format));
+            QVERIFY2(formatRow >= 0, c.format);
+            format->setCurrentIndex(formatRow);
+            emit format->activated(formatRow);
+            auto* size = Control<QComboBox>("cboFrameSize");
+            size->setCurrentIndex(c.sizeRow);
+            emit size->activated(c.sizeRow);
+            auto* qualityBox = Control<QCheckBox>("chkVideoQuality");
+            if (qualityBox->isChecked() != c.useQuality) {
+                qualityBox->click();
+            }
+            auto* quality = Control<QComboBox>("cmbVideoQuality");
+            quality->setCurrentIndex(c.qualityRow);
+            emit quality->activated(c.qualityRow);
+            Control<QSpinBox>("spnFadeOut")->setValue(c.fadeSeconds);
+            auto* repeat = Control<QCheckBox>("chkRepeatSongs");
+            if (repeat->isChecked() != c.repeat) {
+                repeat->click();
+            }
+            Control<QSpinBox>("spnVideoSound")->setValue(c.videoSoundPercent);
+
+            const TMergeSource source = window_->MergeSourceFromControls();
+            QCOMPARE(QString::fromStdString(source.VideoFile), Media("video.mp4"));
+            std::string error;
+            const auto preview = job.Preview(source, error);
+            QVERIFY2(preview.has_value(), error.c_str());
+            const QString options = QString::fromStdString(preview->Plan.FinalOptions);
+            const QString chosenSize = size->itemText(c.sizeRow).section(QLatin1Char(' '), 0, 0);
+            QVERIFY2(options.contains(QStringLiteral(" -s ") + chosenSize), qPrintable(options));
+            QCOMPARE(options.contains(QStringLiteral("-qscale ")), c.useQuality);
+            if (c.useQuality) {
+                QVERIFY2(options.contains(QStringLiteral("-qscale %1").arg(c.qualityRow)),
+                         qPrintable(options));
+            }
+            QVERIFY2(options.contains(QLatin1String(c.fade)), qPrintable(options));
+            QVERIFY2(options.contains(QLatin1String(c.videoSound)), qPrintable(options));
+            QCOMPARE(QString::fromStdString(preview->Plan.OutputSuffix), QLatin1String(c.suffix));
+            QCOMPARE(preview->Plan.JoinOutput.has_value(), c.passes > 0);
+            if (c.passes > 0) {
+                QCOMPARE(preview->Plan.JoinOutput->Passes, c.passes);
+            }
+        }
     }
 
     void logOnRequest() {

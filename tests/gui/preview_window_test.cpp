@@ -110,6 +110,28 @@ private slots:
         }
     }
 
+    // "Play" with no row selected plays the first song; a selected row plays
+    // that row.
+    void playTakesTheSelectedRowOrElseTheFirst() {
+        window_->AddAudioFiles(tones_);
+        struct Case {
+            int selected;  // -1: none
+            int played;
+        };
+        for (const Case c : {Case{-1, 0}, Case{2, 2}, Case{-1, 0}}) {
+            List()->clearSelection();
+            List()->setCurrentItem(nullptr);
+            if (c.selected >= 0) {
+                List()->setCurrentItem(List()->topLevelItem(c.selected));
+            }
+            Button("btnPlay")->click();
+            QTRY_VERIFY_WITH_TIMEOUT(window_->Preview().Playing(), 5000);
+            QCOMPARE(QString::fromStdString(window_->Preview().PlayingFile()), tones_[c.played]);
+            Button("btnPlayStop")->click();
+            QTRY_VERIFY_WITH_TIMEOUT(!window_->Preview().Playing(), 5000);
+        }
+    }
+
     void theEndOfTheSongFreesTheWindow() {
         window_->AddAudioFiles({tones_[0]});
         // A double click on a row plays it too.

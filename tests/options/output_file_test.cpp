@@ -259,6 +259,39 @@ TEST_F(OutputFileTest, AutomaticChoiceAcrossInputs) {
     EXPECT_EQ(SourceOf(0), "0:1");
 }
 
+// Without -map, streams of equal standing (pictures of one size, tracks of
+// as many channels) go to the first of them, in one file or across files.
+TEST_F(OutputFileTest, AutomaticChoiceTakesTheFirstOfEqualStreams) {
+    const fs::path twins = dir_ / "twins.mkv";
+    ASSERT_TRUE(testing::RunFfmpeg("-i " + testing::ShellQuote(media().video.string()) + " -i " +
+                                   testing::ShellQuote(media().stereo.string()) +
+                                   " -map 0:v -map 0:v -map 1:a -map 1:a -c copy " +
+                                   testing::ShellQuote(twins.string())));
+    struct Case {
+        const char* name;
+        std::vector<fs::path> inputs;
+        const char* video;
+        const char* audio;
+    };
+    const Case cases[] = {
+        {"two of each in one file", {twins}, "0:0", "0:2"},
+        {"two files alike", {media().video, media().video}, "0:0", "0:1"},
+        {"two stereo songs", {media().big, media().stereo, media().stereo}, "0:0", "1:0"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ResetTask();
+        for (const fs::path& input : c.inputs) {
+            ASSERT_GE(AddInput(input), 0) << task_.LastError;
+        }
+        ASSERT_EQ(Open("-c:v mpeg4 -c:a mp2", dir_ / (std::string(c.name) + ".mkv")), 0)
+            << task_.LastError;
+        ASSERT_EQ(Out()->nb_streams, 2u);
+        EXPECT_EQ(SourceOf(0), c.video);
+        EXPECT_EQ(SourceOf(1), c.audio);
+    }
+}
+
 TEST_F(OutputFileTest, ExplicitMapsInTheirOrder) {
     ASSERT_EQ(AddInput(media().video), 0);
     ASSERT_EQ(AddInput(media().stereo), 1);
