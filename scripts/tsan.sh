@@ -66,6 +66,13 @@ run_logged() {
 }
 
 names=()
+# The window programs first: the merge window's is the longest single run,
+# and nothing should wait for it at the end.
+for program in "${gui_programs[@]}"; do
+    names+=("$program")
+    run_logged "$program" env QT_QPA_PLATFORM=offscreen TSAN_OPTIONS="$gui_options" \
+        "$dir/tests/gui/$program" -silent
+done
 for program in "${programs[@]}"; do
     options=$tsan_options
     filter=()
@@ -80,11 +87,6 @@ for program in "${programs[@]}"; do
             GTEST_SHARD_INDEX="$shard" "$dir/tests/tavrin_${program}_tests" --gtest_brief=1 \
             "${filter[@]}"
     done
-done
-for program in "${gui_programs[@]}"; do
-    names+=("$program")
-    run_logged "$program" env QT_QPA_PLATFORM=offscreen TSAN_OPTIONS="$gui_options" \
-        "$dir/tests/gui/$program" -silent
 done
 wait
 
