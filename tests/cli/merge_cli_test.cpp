@@ -12,6 +12,7 @@
 
 #include "core/core_test_support.h"
 #include "core/merge_test_support.h"
+#include "fixtures/build_paths.h"
 #include "fixtures/media_fixtures.h"
 
 namespace tavrin::testing {
@@ -19,7 +20,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::string kProgram = std::string(TAVRIN_BINARY_DIR) + "/app/tavrin-merge";
+const std::string kProgram = ProgramPath("tavrin-merge");
 
 class MergeCliMedia {
 public:

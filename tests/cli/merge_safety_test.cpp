@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "core/merge_test_support.h"
+#include "fixtures/build_paths.h"
 #include "fixtures/media_fixtures.h"
 
 namespace tavrin::testing {
@@ -31,8 +32,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::string kMerge = std::string(TAVRIN_BINARY_DIR) + "/app/tavrin-merge";
-const std::string kTranscode = std::string(TAVRIN_BINARY_DIR) + "/app/tavrin-transcode";
+const std::string kMerge = ProgramPath("tavrin-merge");
+const std::string kTranscode = ProgramPath("tavrin-transcode");
 
 // FNV-1a of a file's bytes (through a link, its target's).
 std::uint64_t Checksum(const fs::path& file) {

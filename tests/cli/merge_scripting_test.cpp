@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/merge_test_support.h"
+#include "fixtures/build_paths.h"
 #include "fixtures/media_fixtures.h"
 
 namespace tavrin::testing {
@@ -17,7 +18,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::string kBin = std::string(TAVRIN_BINARY_DIR) + "/app/";
+const std::string kBin = ProgramPath("");
 
 std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> lines;
@@ -298,7 +299,7 @@ TEST(BashCompletionTest, TheInstalledScriptCompletesFromTheProgram) {
     }
     TempDir prefix;
     std::string log;
-    ASSERT_EQ(RunCommand("cmake --install " + ShellQuote(TAVRIN_BINARY_DIR) + " --prefix " +
+    ASSERT_EQ(RunCommand("cmake --install " + ShellQuote(kBinaryDir) + " --prefix " +
                              ShellQuote(prefix.path().string()) + " 2>&1",
                          &log),
               0)

@@ -8,6 +8,7 @@
 #include <sstream>
 
 #include "app/cli/play_arguments.h"
+#include "fixtures/build_paths.h"
 #include "fixtures/media_fixtures.h"
 
 namespace tavrin::testing {
@@ -59,7 +60,7 @@ TEST(PlayArguments, ReadsEveryOptionAndRefusesBadOnes) {
     }
 }
 
-const std::string kProgram = std::string(TAVRIN_BINARY_DIR) + "/app/tavrin-play";
+const std::string kProgram = ProgramPath("tavrin-play");
 
 struct PlayRun {
     int status = -1;

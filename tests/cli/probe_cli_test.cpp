@@ -6,13 +6,14 @@
 #include <fstream>
 #include <sstream>
 
+#include "fixtures/build_paths.h"
 #include "fixtures/media_fixtures.h"
 #include "media/probe/decoder_component.h"
 
 namespace tavrin::testing {
 namespace {
 
-const std::string kProgram = std::string(TAVRIN_BINARY_DIR) + "/app/tavrin-probe";
+const std::string kProgram = ProgramPath("tavrin-probe");
 
 struct ProgramRun {
     int status = -1;

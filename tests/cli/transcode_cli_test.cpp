@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "app/core/merge_plan.h"
+#include "fixtures/build_paths.h"
 #include "fixtures/media_fixtures.h"
 #include "media/probe/decoder_component.h"
 #include "media/runtime/loader.h"
@@ -27,7 +28,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::string kProgram = std::string(TAVRIN_BINARY_DIR) + "/app/tavrin-transcode";
+const std::string kProgram = ProgramPath("tavrin-transcode");
 
 // Runs tavrin-transcode with the arguments (shell words); its exit status,
 // and its standard error in `log` when given.

@@ -8,6 +8,7 @@
 #include <sstream>
 #include <string>
 
+#include "fixtures/build_paths.h"
 #include "fixtures/media_fixtures.h"
 
 namespace tavrin::testing {
@@ -15,7 +16,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::string kProgram = std::string(TAVRIN_BINARY_DIR) + "/app/tavrin-transcode";
+const std::string kProgram = ProgramPath("tavrin-transcode");
 
 int CountOf(const std::string& text, const std::string& part) {
     int count = 0;

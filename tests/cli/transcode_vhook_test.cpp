@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "fixtures/build_paths.h"
 #include "fixtures/media_fixtures.h"
 
 namespace tavrin::testing {
@@ -15,8 +16,8 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::string kProgram = std::string(TAVRIN_BINARY_DIR) + "/app/tavrin-transcode";
-const std::string kModule = TAVRIN_VHOOK_INVERT_RECT;
+const std::string kProgram = ProgramPath("tavrin-transcode");
+const std::string kModule = kVhookInvertRect;
 
 // The luma of the file's first picture, 160 x 120.
 std::vector<unsigned char> FirstLuma(const TempDir& dir, const fs::path& file) {

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "fixtures/build_paths.h"
 #include "fixtures/media_fixtures.h"
 #include "media/probe/decoder_component.h"
 
@@ -23,7 +24,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::string kBin = std::string(TAVRIN_BINARY_DIR) + "/app/";
+const std::string kBin = ProgramPath("");
 
 std::string Q(const fs::path& path) {
     return ShellQuote(path.string());

@@ -8,6 +8,7 @@
 
 #include "app/core/duration_text.h"
 #include "core_test_support.h"
+#include "fixtures/build_paths.h"
 
 namespace tavrin {
 namespace {
@@ -103,7 +104,7 @@ TEST(GlobalObject, VersionTextHasOnePointAndABlankOnEachSide) {
 }
 
 TEST(GlobalObject, VersionTextFollowsTheProjectVersion) {
-    std::ifstream cmake(std::string(TAVRIN_SOURCE_DIR) + "/CMakeLists.txt");
+    std::ifstream cmake(std::string(testing::kSourceDir) + "/CMakeLists.txt");
     const std::string text((std::istreambuf_iterator<char>(cmake)), {});
     std::smatch match;
     ASSERT_TRUE(std::regex_search(

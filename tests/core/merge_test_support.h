@@ -20,6 +20,7 @@
 #include <thread>
 #include <vector>
 
+#include "fixtures/build_paths.h"
 #include "fixtures/media_fixtures.h"
 #include "fixtures/serve_main_thread.h"
 #include "fixtures/wait_until.h"
@@ -195,10 +196,9 @@ inline int RunWithOwnHome(const std::filesystem::path& home, const std::string& 
                           std::string* err = nullptr) {
     const std::filesystem::path err_file = home / "stderr.txt";
     std::string output;
-    const int status =
-        RunCommand(OwnHomeEnvironment(home) + std::string(TAVRIN_BINARY_DIR) + "/app/" + program +
-                       " " + arguments + " 2>" + ShellQuote(err_file.string()),
-                   &output);
+    const int status = RunCommand(OwnHomeEnvironment(home) + ProgramPath(program) + " " +
+                                      arguments + " 2>" + ShellQuote(err_file.string()),
+                                  &output);
     if (out != nullptr) {
         *out = output;
     }

@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "fixtures/build_paths.h"
 #include "fixtures/media_fixtures.h"
 #include "media/engine/custom_ffmpeg.h"
 #include "media/engine/progress.h"
@@ -482,7 +483,7 @@ TEST(VHookWordsTest, SplitsAtBarsOrElseAtBlanks) {
 }
 
 TEST_F(HooksTest, ModuleInvertsItsRectangleInTheOutput) {
-    const std::string module = TAVRIN_VHOOK_INVERT_RECT;
+    const std::string module = kVhookInvertRect;
     auto task = MakeTask("-vhook \"" + module + "|60|20|40|40\"", "inverted.mkv");
     ASSERT_TRUE(task->VideoHookModulesPresent);
     task->Start();
@@ -506,7 +507,7 @@ TEST_F(HooksTest, ModuleInvertsItsRectangleInTheOutput) {
 }
 
 TEST_F(HooksTest, ModuleFailuresFailTheOutputWithTheirMessages) {
-    const std::string good = TAVRIN_VHOOK_INVERT_RECT;
+    const std::string good = kVhookInvertRect;
     struct Case {
         std::string text;
         std::string logged;
@@ -514,8 +515,8 @@ TEST_F(HooksTest, ModuleFailuresFailTheOutputWithTheirMessages) {
     const Case cases[] = {
         {(dir_ / "missing.so").string(), "missing.so: cannot open shared object file"},
         {dir_.path().string(), "cannot read file data"},
-        {TAVRIN_VHOOK_NO_PROCESS,
-         std::string("Failed to find Process entrypoint in ") + TAVRIN_VHOOK_NO_PROCESS},
+        {kVhookWithoutProcess,
+         std::string("Failed to find Process entrypoint in ") + kVhookWithoutProcess},
         {good + "|arg one|arg two", "Failed to Configure " + good},
     };
     int index = 0;
@@ -535,7 +536,7 @@ TEST_F(HooksTest, ModuleFailuresFailTheOutputWithTheirMessages) {
 
 TEST_F(HooksTest, ModuleFileIsLoadedOncePerProcessAndConfiguredPerTask) {
     const fs::path copy = dir_ / "once.so";
-    fs::copy_file(TAVRIN_VHOOK_INVERT_RECT, copy);
+    fs::copy_file(kVhookInvertRect, copy);
     auto first = MakeTask("-vhook " + copy.string(), "first.mkv");
     // The file is gone; the second task still gets the module, from memory.
     fs::remove(copy);

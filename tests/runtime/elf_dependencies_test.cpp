@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "fixtures/build_paths.h"
 #include "media/runtime/dynamic_library.h"
 
 namespace tavrin {
@@ -29,7 +30,7 @@ TEST(ElfDependencies, ReaderSeesTheDependenciesOfFFmpegItself) {
     EXPECT_NE(std::find(needed->begin(), needed->end(), "libavcodec.so.59"), needed->end());
     EXPECT_NE(std::find(needed->begin(), needed->end(), "libavutil.so.57"), needed->end());
 
-    EXPECT_FALSE(ReadElfNeeded(TAVRIN_SOURCE_DIR "/CMakeLists.txt", &error));
+    EXPECT_FALSE(ReadElfNeeded(std::string(testing::kSourceDir) + "/CMakeLists.txt", &error));
     EXPECT_EQ(error, "not an ELF file");
 }
 
@@ -63,7 +64,7 @@ TEST(ElfDependencies, NoBuiltBinaryNeedsAMediaLibrary) {
     bool saw_self = false;
     int binaries = 0;
     for (const fs::directory_entry& entry : fs::recursive_directory_iterator(
-             TAVRIN_BINARY_DIR, fs::directory_options::skip_permission_denied)) {
+             testing::kBinaryDir, fs::directory_options::skip_permission_denied)) {
         if (!entry.is_regular_file() || entry.is_symlink() || !IsElfFile(entry.path())) {
             continue;
         }

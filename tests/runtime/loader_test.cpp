@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "fixtures/build_paths.h"
 #include "fixtures/media_fixtures.h"
 #include "media/runtime/ffmpeg_exception.h"
 
@@ -143,8 +144,8 @@ TEST_F(LoaderTest, EmptyOrAbsentFolderLoadsEveryLibraryFromTheSystem) {
 }
 
 TEST_F(LoaderTest, BrokenFolderFailsCleanlyAndAGoodFolderLoadsAfterwards) {
-    const std::string partial_stub = TAVRIN_STUB_AVUTIL_PARTIAL;
-    const std::string old_stub = TAVRIN_STUB_AVUTIL_OLD_MAJOR;
+    const std::string partial_stub = testing::kStubAvutilPartial;
+    const std::string old_stub = testing::kStubAvutilOldMajor;
     struct FolderFile {
         std::string name;
         std::string source;  // a file to copy, or "" for a text file
