@@ -1,8 +1,8 @@
 // What tavrin-merge plans where one wrong character in a comparison would
 // change it, seen in its exit status and its dry run's JSON: both ends of
-// every documented range, "Original" on extensions in capitals, the video's
-// own sound when it is stream 0 or one of two tracks, and a cover picture
-// stored after the movie.
+// every documented range, format and size names in any case, "Original" on
+// extensions in capitals, the video's own sound when it is stream 0 or one of
+// two tracks, and a cover picture stored after the movie.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -121,6 +121,39 @@ TEST_F(MergePlanEdgesTest, EveryRangeIsTakenAtBothEnds) {
         }
         if (*c.absent != '\0') {
             EXPECT_EQ(options.find(c.absent), std::string::npos) << options;
+        }
+    }
+}
+
+// Format and frame size names are found in any letter case, at both ends of
+// their lists, and a size listed twice takes its first entry.
+TEST_F(MergePlanEdgesTest, FormatAndSizeNamesAreFoundInAnyCaseAtBothEndsOfTheirLists) {
+    const struct {
+        const char* options;
+        const char* format;
+        const char* frame_size;
+        const char* present;  // in the final options, "" for nothing
+    } cases[] = {
+        {"--format 3gp --size SQCIF", "3GP", "128x96 - sqcif", "-s 128x96 "},
+        {"--format 3GP --size 704X576", "3GP", "704x576 - 4cif", "-s 704x576 "},
+        {"--format iPOD --size auto", "iPod", "Auto - Original", "-c:v mpeg4 "},
+        {"--format mkv --size HD1080", "MKV", "1920x1080 - hd1080", "-s 1920x1080 "},
+        {"--format MKV --size 852x480", "MKV", "852x480 - wvga", "-s 852x480 "},
+        {"--format m2v --size Hd480", "M2V", "852x480 - hd480", "-s 852x480 "},
+        {"--format ORIGINAL", "Original", "Auto - Original", "-c:v copy "},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.options);
+        ASSERT_EQ(DryRun(std::string(c.options) + " " + media_->Path("video.mp4") + " " +
+                         media_->Path("song.mp3")),
+                  0)
+            << err_;
+        EXPECT_EQ(Value("format.name"), c.format);
+        EXPECT_EQ(Value("frame_size.name"), c.frame_size);
+        const std::string options = Value("final_options") + " ";
+        EXPECT_NE(options.find(c.present), std::string::npos) << options;
+        if (std::string(c.frame_size).rfind("Auto", 0) == 0) {
+            EXPECT_EQ(options.find(" -s "), std::string::npos) << options;
         }
     }
 }

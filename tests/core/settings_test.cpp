@@ -95,6 +95,7 @@ TEST(Choices, RestoredSelectionsFollowTheStoredIndexes) {
         {"3GP keeps a size it has", 0, 3, 0, false, 0, 3, 0, 4},
         {"3GP falls back to its first size", 0, 10, 0, true, 0, 0, 0, 4},
         {"3GP and a negative size", 0, -2, 0, true, 0, 0, 0, 4},
+        {"the last size and quality", 15, 28, 10, true, 15, 28, 10, 29},
         {"indexes outside the lists select nothing", 17, 29, 11, true, -1, -1, -1, 29},
         {"negative indexes select nothing", -1, -1, -1, false, -1, -1, -1, 29},
     };
