@@ -34,13 +34,19 @@ phase_summary() {
 # Says whether builds go through the compiler cache, and zeroes its counters
 # so that compiler_cache_report shows this run's hits alone.
 compiler_cache_start() {
+    local dir
     if ! command -v ccache >/dev/null; then
         echo "compiler cache: ccache is not installed; every file is compiled (slower)"
-    elif ! ccache --zero-stats >/dev/null 2>&1; then
-        echo "compiler cache: ccache does not work here; the build checks it and compiles without it"
+        return
+    fi
+    dir=$(ccache --get-config cache_dir 2>/dev/null || true)
+    if [[ -z $dir ]] || ! mkdir -p "$dir" 2>/dev/null || [[ ! -w $dir ]] ||
+        ! ccache --zero-stats >/dev/null 2>&1; then
+        echo "compiler cache: ccache cannot use its cache folder ${dir:-(none)};" \
+            "the build checks it and compiles without it (slower)"
     else
         echo "compiler cache: ccache $(ccache --version | head -n 1 | awk '{print $3}')," \
-            "cache in $(ccache --get-config cache_dir)"
+            "cache in $dir"
     fi
 }
 
@@ -59,4 +65,16 @@ configure_and_build() {
     shift
     cmake -S . -B "$dir" -G Ninja -DTAVRIN_WERROR=ON "$@"
     cmake --build "$dir" -j "$jobs"
+}
+
+# The normal tree: built first, as the package check builds on it.
+normal_build() {
+    phase "normal build"
+    configure_and_build build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo
+}
+
+# normal_tests [CTEST-OPTIONS...]
+normal_tests() {
+    phase "normal tests"
+    ctest --test-dir build/release --output-on-failure -j "$jobs" "$@"
 }

@@ -8,11 +8,9 @@ cd "$(dirname "$0")/.."
 scripts/setup.sh
 source scripts/build_support.sh
 compiler_cache_start
-phase "normal build"
-configure_and_build build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo
-phase "normal tests"
+normal_build
 status=0
-ctest --test-dir build/release --output-on-failure -j "$jobs" "$@" || status=$?
+normal_tests "$@" || status=$?
 compiler_cache_report
 phase_summary
 exit "$status"

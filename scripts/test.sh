@@ -12,10 +12,8 @@ scripts/setup.sh
 source scripts/build_support.sh
 compiler_cache_start
 
-phase "normal build"
-configure_and_build build/release -DCMAKE_BUILD_TYPE=RelWithDebInfo
-phase "normal tests"
-ctest --test-dir build/release --output-on-failure -j "$jobs"
+normal_build
+normal_tests
 
 phase "Debian package"
 scripts/package_test.sh build/release
