@@ -11,6 +11,10 @@ cd "$(dirname "$0")/.."
 scripts/setup.sh
 source scripts/build_support.sh
 compiler_cache_start
+# The ffmpeg program's fixture files, made once per run and shared by the
+# normal, ThreadSanitizer and AddressSanitizer test processes.
+export TAVRIN_TEST_MEDIA_CACHE="$PWD/build/test-media"
+rm -rf "$TAVRIN_TEST_MEDIA_CACHE"
 
 normal_build
 normal_tests

@@ -7,6 +7,8 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
+#include <sstream>
 #include <string>
 
 #include "core/merge_test_support.h"
@@ -62,31 +64,56 @@ protected:
     void SetUp() override { media_ = &EdgesMedia::Get(); }
 
     // tavrin-merge --dry-run --json with the arguments; its exit status, the
-    // JSON in json_ and stderr in err_.
+    // JSON plan's values in values_ and stderr in err_.
     int DryRun(const std::string& arguments) {
         const std::string out = ShellQuote((dir_.path() / "out").string());
-        return RunWithOwnHome(dir_.path(), "tavrin-merge",
-                              "--dry-run --json --out " + out + " " + arguments, &json_, &err_);
+        std::string json;
+        const int status =
+            RunWithOwnHome(dir_.path(), "tavrin-merge",
+                           "--dry-run --json --out " + out + " " + arguments, &json, &err_);
+        ReadValues(json);
+        return status;
     }
     // One value of the JSON plan by its keys ("video.video_stream"): a
     // string as it is, anything else as JSON text.
     std::string Value(const std::string& keys) const {
-        const fs::path file = dir_.path() / "plan.json";
-        std::ofstream(file) << json_;
-        std::string value;
-        RunCommand(
-            "python3 -c 'import json, sys\n"
-            "value = json.load(open(sys.argv[1]))\n"
-            "for key in sys.argv[2].split(\".\"): value = value[key]\n"
-            "sys.stdout.write(value if isinstance(value, str) else json.dumps(value))' " +
-                ShellQuote(file.string()) + " " + ShellQuote(keys),
-            &value);
-        return value;
+        const auto found = values_.find(keys);
+        return found == values_.end() ? "(no " + keys + " in the plan)" : found->second;
     }
 
+private:
+    // Every object member of the plan under its dotted keys, read in one go
+    // by Python's json module, an independent reader of the plan.
+    void ReadValues(const std::string& json) {
+        values_.clear();
+        const fs::path file = dir_.path() / "plan.json";
+        std::ofstream(file) << json;
+        std::string lines;
+        RunCommand(
+            "python3 -c 'import json, sys\n"
+            "def walk(keys, value):\n"
+            "    if keys: print(keys, value if isinstance(value, str) else "
+            "json.dumps(value), sep=\"\\t\")\n"
+            "    if isinstance(value, dict):\n"
+            "        for key, item in value.items(): walk(keys + \".\" * bool(keys) + key, item)\n"
+            "walk(\"\", json.load(open(sys.argv[1])))' " +
+                ShellQuote(file.string()),
+            &lines);
+        std::istringstream in(lines);
+        std::string line;
+        while (std::getline(in, line)) {
+            const auto tab = line.find('\t');
+            if (tab != std::string::npos) {
+                values_[line.substr(0, tab)] = line.substr(tab + 1);
+            }
+        }
+    }
+
+    std::map<std::string, std::string> values_;
+
+protected:
     EdgesMedia* media_ = nullptr;
     TempDir dir_;
-    std::string json_;
     std::string err_;
 };
 
