@@ -2,6 +2,7 @@
 // ffmpeg option language. It builds one task the way the encoder component
 // does (each input opened with its options text, then the output), runs it
 // and prints the engine's log at the chosen level.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -15,6 +16,7 @@
 #include "app/cli/standard_output.h"
 #include "app/cli/transcode_arguments.h"
 #include "app/cli/transcode_console.h"
+#include "app/core/created_file.h"
 #include "media/engine/custom_ffmpeg.h"
 #include "media/options/input_file.h"
 #include "media/options/option_table.h"
@@ -111,6 +113,22 @@ bool BuildTask(tavrin::TCustomFFmpeg& task, const tavrin::cli::TranscodeArgument
     return true;
 }
 
+// The output file the task opened for writing, when it is a regular file of
+// the local file system: removed again when the task fails, so that nothing
+// half-written stays under the name.
+tavrin::TCreatedFile WrittenOutput(const tavrin::TCustomFFmpeg& task, const std::string& name) {
+    if (task.output_files.empty() || !task.output_files.front()->ctx) {
+        return {};
+    }
+    const AVFormatContext* muxer = task.output_files.front()->ctx.get();
+    struct stat info {};
+    if ((muxer->oformat->flags & AVFMT_NOFILE) != 0 || muxer->pb == nullptr ||
+        ::lstat(name.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        return {};
+    }
+    return tavrin::TCreatedFile(name, {info.st_dev, info.st_ino});
+}
+
 int Run(int argc, char** argv) {
     if (tavrin::cli::PrintVersionIfAsked("tavrin-transcode", argc, argv)) {
         return 0;
@@ -157,6 +175,7 @@ int Run(int argc, char** argv) {
         if (!built) {
             status = tavrin::cli::StopSignal() != 0 ? 128 + tavrin::cli::StopSignal() : 1;
         } else {
+            tavrin::TCreatedFile output = WrittenOutput(task, args->OutputFileName);
             const int stopped_by = RunUntilEnded(task);
             console.Finish();
             if (task.HasError()) {
@@ -165,8 +184,16 @@ int Run(int argc, char** argv) {
             if (task.Finished() && !task.HasError()) {
                 status = 0;
             } else {
+                // A stopped task's file was finished properly; a failed one's
+                // was not.
+                if (stopped_by != 0 && !task.HasError()) {
+                    output.Keep();
+                }
                 // A stop the user asked for ends as a stop, whatever it made fail.
                 status = stopped_by != 0 ? 128 + stopped_by : 1;
+            }
+            if (status == 0) {
+                output.Keep();
             }
         }
         if (status > 128) {

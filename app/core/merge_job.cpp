@@ -88,7 +88,8 @@ void TMergeJob::OnProgress(const TProgressInfo& info) {
 
 void TMergeJob::OnTerminate(const TTerminateInfo& info) {
     if (info.TaskIndex < 0) {
-        Log(info.Finished ? "mergeing finished" : "mergeing broken");
+        // A task that failed did not finish, whatever the run's notice says.
+        Log(info.Finished && !task_failed_ ? "mergeing finished" : "mergeing broken");
         run_ended_ = true;
     } else {
         task_finished_ = info.Finished;

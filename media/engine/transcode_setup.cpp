@@ -12,6 +12,7 @@
 #include "media/common/text_helpers.h"
 #include "media/engine/custom_ffmpeg.h"
 #include "media/engine/engine_locks.h"
+#include "media/engine/pipeline.h"
 #include "media/options/filtergraph_setup.h"
 #include "media/options/input_file.h"
 #include "media/options/join.h"
@@ -962,6 +963,11 @@ int transcode_init(TCustomFFmpeg& task) {
                     "parameters ?): %s",
                     static_cast<int>(i), ErrorText(written).c_str());
                 failure.code = AVERROR(EINVAL);
+                // A header the disk would not take is not a codec problem:
+                // the task's message is the file's and the system's reason.
+                if (oc->pb != nullptr && oc->pb->error < 0) {
+                    task.LastError = OutputFileError(oc, oc->pb->error);
+                }
                 break;
             }
             if (std::strcmp(oc->oformat->name, "rtp") != 0) {

@@ -428,6 +428,29 @@ TEST_F(MergeSafetyTest, AFullDiskLeavesNoBrokenOutput) {
     expect_failed_write(disk, "No space left on device");
 }
 
+TEST_F(MergeSafetyTest, AFullDiskAtTheLastWriteFailsTheMergeAndLeavesNothing) {
+    FileSnapshot before;
+    before.Add(media_->Path("video.mp4"));
+    before.Add(media_->Path("a.mp3"));
+    before.Add(media_->Path("b.mp3"));
+    const std::string arguments = "--size 640x480 " + Q(media_->Path("video.mp4")) + " " + Songs();
+    std::string out;
+    std::string err;
+    ASSERT_EQ(Merge(arguments, &out, &err), 0) << err;
+    const auto size = fs::file_size(LastLine(out));
+    fs::remove(LastLine(out));
+    ASSERT_GT(size, 16u * 1024);
+    // Everything fits but the last kilobytes, which the end of the file
+    // writes (its index, or the last buffer at close).
+    shell_setup_ = "trap '' XFSZ; ulimit -f " + std::to_string((size - 2048) / 512) + "; ";
+    EXPECT_EQ(Merge(arguments, &out, &err), 1) << err;
+    shell_setup_.clear();
+    EXPECT_NE(LastLine(err).find("File too large"), std::string::npos) << err;
+    EXPECT_TRUE(out.empty()) << out;
+    EXPECT_TRUE(FolderEntries(out_).empty()) << ::testing::PrintToString(FolderEntries(out_));
+    before.ExpectUnchanged();
+}
+
 TEST_F(MergeSafetyTest, LongNamesAreShortenedToFitAndTheDryRunAgrees) {
     const std::string e_acute = "\xc3\xa9";
     std::string accented;

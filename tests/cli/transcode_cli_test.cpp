@@ -4,6 +4,8 @@
 // Written files are checked with ffprobe and, where it fits, with our own
 // decoder component.
 #include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -18,6 +20,7 @@
 #include <vector>
 
 #include "app/core/merge_plan.h"
+#include "core/merge_test_support.h"
 #include "fixtures/media_fixtures.h"
 #include "media/probe/decoder_component.h"
 #include "media/runtime/loader.h"
@@ -621,6 +624,62 @@ TEST_F(TranscodeCliTest, BadInputNeverCrashesNorLeavesAnEmptyFile) {
             EXPECT_GT(Probe(output).duration, 0.5);
         }
     }
+}
+
+// --- The user's files and full disks -------------------------------------------
+
+TEST_F(TranscodeCliTest, AWriteErrorFailsTheTaskWithTheSystemsReason) {
+    const std::string task = "-i " + Q(video_) + " -c:v mpeg4 -q:v 2 -c:a aac ";
+    // The size of the whole output, so that the limits below let all but its
+    // last kilobytes through: the failing write is the index at the end.
+    const fs::path whole = Out("whole.mp4");
+    ASSERT_EQ(Transcode(task + Q(whole)), 0);
+    const auto size = fs::file_size(whole);
+    ASSERT_GT(size, 64u * 1024);
+    const auto expect_failed = [&](const std::string& command, const fs::path& output,
+                                   const std::string& reason) {
+        std::string log;
+        EXPECT_EQ(RunCommand(command + " 2>&1", &log), 1) << log;
+        EXPECT_NE(LastLine(log).find(reason), std::string::npos) << log;
+        EXPECT_EQ(log.find("Lsize="), std::string::npos) << log;
+        EXPECT_FALSE(fs::exists(output)) << "a half-written file is left";
+    };
+    {
+        // A file size limit, its signal ignored: writes past it fail with
+        // EFBIG as a full disk fails them with ENOSPC.
+        SCOPED_TRACE("file size limit");
+        const fs::path output = Out("limited.mp4");
+        expect_failed("trap '' XFSZ; ulimit -f " + std::to_string((size - 4096) / 512) + "; " +
+                          kProgram + " -loglevel error " + task + Q(output),
+                      output, "File too large");
+    }
+    if (fs::exists("/dev/full")) {
+        SCOPED_TRACE("/dev/full");
+        std::string log;
+        // A device exists, so it takes -y, as with the ffmpeg program. Both
+        // the header and the end of the file fail to be written.
+        EXPECT_EQ(Transcode(task + "-y -f mp4 /dev/full", &log), 1);
+        EXPECT_NE(LastLine(log).find("/dev/full: No space left on device"), std::string::npos)
+            << log;
+        EXPECT_EQ(Transcode(task + "-y -f matroska /dev/full", &log), 1);
+        EXPECT_NE(LastLine(log).find("/dev/full: No space left on device"), std::string::npos)
+            << log;
+        EXPECT_TRUE(fs::is_character_file("/dev/full"));
+    }
+    const fs::path disk = Out("disk");
+    fs::create_directories(disk);
+    const std::string options = "size=" + std::to_string((size - 8192) / 4096 * 4096);
+    if (::geteuid() != 0 || ::mount("tmpfs", disk.c_str(), "tmpfs", 0, options.c_str()) != 0) {
+        GTEST_SKIP() << "a small tmpfs cannot be mounted here (needs root and mount rights)";
+    }
+    struct Unmount {
+        fs::path disk;
+        ~Unmount() { ::umount(disk.c_str()); }
+    } unmount{disk};
+    SCOPED_TRACE("full tmpfs");
+    expect_failed(kProgram + " -loglevel error " + task + Q(disk / "out.mp4"), disk / "out.mp4",
+                  "No space left on device");
+    EXPECT_TRUE(FolderEntries(disk).empty());
 }
 
 TEST_F(TranscodeCliTest, OutputFolderRemovedDuringTheRun) {
