@@ -39,6 +39,10 @@ constexpr char kUsage[] =
     "  -join            play the inputs one after another into the output\n"
     "  -loglevel LEVEL  quiet, panic, fatal, error, warning, info (default),\n"
     "                   verbose or debug\n"
+    "  -y               replace an output file that exists\n"
+    "  -n               never replace an output file that exists; without -y or\n"
+    "                   -n the program asks when standard input is a terminal\n"
+    "                   and keeps the file otherwise\n"
     "  -h, --help       print this help\n"
     "      --version    print the program's version\n"
     "\n"
@@ -78,9 +82,35 @@ int RunUntilEnded(tavrin::TCustomFFmpeg& task) {
     return stopped_by;
 }
 
+// Asks on the terminal whether an existing output may be replaced.
+bool UserAllowsReplacing(const std::string& file_name) {
+    std::fprintf(stderr, "File '%s' already exists. Overwrite? [y/N] ", file_name.c_str());
+    std::fflush(stderr);
+    char answer[16] = {};
+    if (std::fgets(answer, sizeof(answer), stdin) == nullptr) {
+        std::fputc('\n', stderr);
+        return false;
+    }
+    return answer[0] == 'y' || answer[0] == 'Y';
+}
+
 // Opens every input and then the output; false with the message printed.
 bool BuildTask(tavrin::TCustomFFmpeg& task, const tavrin::cli::TranscodeArguments& args) {
     tavrin::BuildOptionTable(task);
+    // -y and -n are read when the output opens: an input's options may hold them too.
+    task.OnReplaceExistingOutput = [](tavrin::TCustomFFmpegOpt& opened, const std::string& name) {
+        switch (tavrin::cli::DecideExistingOutput(opened.overwrite_output != 0,
+                                                  opened.never_overwrite != 0,
+                                                  ::isatty(STDIN_FILENO) == 1)) {
+            case tavrin::cli::ExistingOutputAnswer::Replace:
+                return true;
+            case tavrin::cli::ExistingOutputAnswer::Keep:
+                return false;
+            case tavrin::cli::ExistingOutputAnswer::Ask:
+                return UserAllowsReplacing(name);
+        }
+        return false;
+    };
     for (const tavrin::cli::TranscodeInput& input : args.Inputs) {
         task.LastError.clear();
         int result = -1;
@@ -106,8 +136,13 @@ bool BuildTask(tavrin::TCustomFFmpeg& task, const tavrin::cli::TranscodeArgument
         task.LastError = error.what();
     }
     if (result < 0) {
-        std::fprintf(stderr, "tavrin-transcode: cannot set up output \"%s\": %s\n",
-                     args.OutputFileName.c_str(), task.LastError.c_str());
+        // The refusal of an existing file names it already.
+        if (task.LastError.rfind("File '", 0) == 0) {
+            std::fprintf(stderr, "%s\n", task.LastError.c_str());
+        } else {
+            std::fprintf(stderr, "tavrin-transcode: cannot set up output \"%s\": %s\n",
+                         args.OutputFileName.c_str(), task.LastError.c_str());
+        }
         return false;
     }
     return true;

@@ -628,6 +628,50 @@ TEST_F(TranscodeCliTest, BadInputNeverCrashesNorLeavesAnEmptyFile) {
 
 // --- The user's files and full disks -------------------------------------------
 
+TEST_F(TranscodeCliTest, AnExistingOutputIsReplacedOnlyWithY) {
+    const fs::path output = Out("existing.mkv");
+    const std::string mine = "the user's own file\n";
+    const struct {
+        const char* name;
+        std::string arguments;  // the output follows
+        int status;
+        bool replaced;
+    } cases[] = {
+        // Standard input is not a terminal in all of these, so nobody is asked.
+        {"-n", "-i " + Q(video_) + " -c:v mpeg4 -n", 1, false},
+        {"neither -y nor -n", "-i " + Q(video_) + " -c:v mpeg4", 1, false},
+        {"-y", "-i " + Q(video_) + " -c:v mpeg4 -y", 0, true},
+        {"-y and -n", "-i " + Q(video_) + " -c:v mpeg4 -y -n", 1, false},
+        {"-n among the input's options", "-n -i " + Q(video_) + " -c:v mpeg4", 1, false},
+        // A format that writes no file leaves it alone.
+        {"-f null", "-i " + Q(video_) + " -f null", 0, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::ofstream(output, std::ios::trunc) << mine;
+        std::string log;
+        EXPECT_EQ(RunCommand(kProgram + " -loglevel error " + c.arguments + " " + Q(output) +
+                                 " </dev/null 2>&1",
+                             &log),
+                  c.status)
+            << log;
+        if (c.replaced) {
+            EXPECT_NEAR(Probe(output).duration, 5, 0.2);
+            std::string errors;
+            EXPECT_EQ(
+                RunCommand("ffmpeg -nostdin -v error -i " + Q(output) + " -f null - 2>&1", &errors),
+                0);
+            EXPECT_TRUE(errors.empty()) << errors;
+        } else {
+            EXPECT_EQ(ReadWholeFile(output), mine);
+        }
+        if (c.status == 1) {
+            EXPECT_EQ(LastLine(log), "File '" + output.string() + "' already exists. Exiting.")
+                << log;
+        }
+    }
+}
+
 TEST_F(TranscodeCliTest, AWriteErrorFailsTheTaskWithTheSystemsReason) {
     const std::string task = "-i " + Q(video_) + " -c:v mpeg4 -q:v 2 -c:a aac ";
     // The size of the whole output, so that the limits below let all but its
