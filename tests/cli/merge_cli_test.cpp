@@ -269,7 +269,8 @@ TEST_F(MergeCliTest, CtrlCDuringTheFinalTaskKeepsAPlayablePartialFile) {
                                            frequency)
                                       .string());
     }
-    // Wait until the final task's file holds data, then send SIGINT.
+    // Wait until the final task's file (under its hidden name while it is
+    // written) holds data, then send SIGINT.
     const std::string script =
         "cd " + ShellQuote(dir_.path().string()) + " && HOME=. XDG_CONFIG_HOME=./config " +
         kProgram + " --format MKV " + OutArg() + " " + ShellQuote(video.string()) + songs +
@@ -277,7 +278,7 @@ TEST_F(MergeCliTest, CtrlCDuringTheFinalTaskKeepsAPlayablePartialFile) {
         "for i in $(seq 1 1200); do "
         "  f=$(ls " +
         ShellQuote(out_.string()) +
-        "/merger-* 2>/dev/null | head -n1); "
+        "/.tavrin-partial-* 2>/dev/null | head -n1); "
         "  if [ -n \"$f\" ] && [ $(stat -c %s \"$f\") -gt 50000 ]; then break; fi; "
         "  sleep 0.05; "
         "done; kill -INT $pid; wait $pid; echo $?";

@@ -451,6 +451,53 @@ TEST_F(MergeSafetyTest, AFullDiskAtTheLastWriteFailsTheMergeAndLeavesNothing) {
     before.ExpectUnchanged();
 }
 
+TEST_F(MergeSafetyTest, AKilledMergeLeavesNoFinishedLookingFileAndTheNextRunTidiesUp) {
+    // Long enough for the final task to be caught while it writes.
+    const fs::path video = MakeMergeVideo(dir_, "long.mp4", 30, "640x480");
+    const fs::path song = MakeSong(dir_, "long.mp3", 20, 440);
+    const fs::path song2 = MakeSong(dir_, "long2.mp3", 20, 660);
+    // A file of the user's whose name the merge's own files could have.
+    const fs::path users = out_ / "tempaudio-long.mp3";
+    fs::copy_file(song, users);
+    FileSnapshot before;
+    before.AddFolder(out_);
+    const auto partial_written = [&](pid_t) {
+        for (const std::string& name : FolderEntries(out_)) {
+            std::error_code error;
+            if (name.rfind(".tavrin-partial-", 0) == 0 &&
+                fs::file_size(out_ / name, error) > 20000) {
+                return true;
+            }
+        }
+        return false;
+    };
+    const std::vector<std::string> arguments = {
+        "--format", "MKV", "--out", out_.string(), video.string(), song.string(), song2.string()};
+    ASSERT_EQ(EndAfterSignal(arguments, SIGKILL, partial_written), "killed by 9");
+    // Nothing under an output's name holds data: only a finished merge puts
+    // it there.
+    for (const std::string& name : FolderEntries(out_)) {
+        if (name.rfind("merger-", 0) == 0) {
+            EXPECT_EQ(fs::file_size(out_ / name), 0u) << name;
+        }
+    }
+    // The next run removes what the killed one left, and nothing else, so
+    // that its own files take the first names again.
+    std::string out;
+    std::string err;
+    ASSERT_EQ(Merge("--format MKV " + Q(video) + " " + Q(song) + " " + Q(song2), &out, &err, out_),
+              0)
+        << err;
+    const fs::path written = LastLine(out);
+    EXPECT_EQ(written.filename().string(), "merger-long-tempaudio-long_(1)_(new).mkv");
+    before.ExpectUnchanged();
+    before.ExpectFolderGained(out_, {written.filename().string()});
+    std::string errors;
+    EXPECT_EQ(RunCommand("ffmpeg -nostdin -v error -i " + Q(written) + " -f null - 2>&1", &errors),
+              0);
+    EXPECT_TRUE(errors.empty()) << errors;
+}
+
 TEST_F(MergeSafetyTest, LongNamesAreShortenedToFitAndTheDryRunAgrees) {
     const std::string e_acute = "\xc3\xa9";
     std::string accented;
