@@ -498,6 +498,36 @@ TEST_F(MergeSafetyTest, AKilledMergeLeavesNoFinishedLookingFileAndTheNextRunTidi
     EXPECT_TRUE(errors.empty()) << errors;
 }
 
+TEST_F(MergeSafetyTest, AFailedMergeRemovesTheFoldersItMade) {
+    const fs::path text = dir_ / "notes.txt";
+    std::ofstream(text) << "not a song\n";
+    const struct {
+        const char* name;
+        std::string songs;
+    } cases[] = {
+        {"missing song", Q(dir_ / "missing.mp3")},
+        {"text as a song", Q(text)},
+        {"missing second song", Q(media_->Path("a.mp3")) + " " + Q(dir_ / "missing.mp3")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path made = dir_ / "new";
+        std::string err;
+        EXPECT_EQ(Merge(Q(media_->Path("video.mp4")) + " " + c.songs, nullptr, &err, made / "sub"),
+                  1)
+            << err;
+        EXPECT_FALSE(fs::exists(made));
+    }
+    // Folders that were there before stay.
+    fs::create_directories(dir_ / "kept" / "sub");
+    std::ofstream(dir_ / "kept" / "mine.txt") << "mine\n";
+    EXPECT_EQ(Merge(Q(media_->Path("video.mp4")) + " " + Q(dir_ / "missing.mp3"), nullptr, nullptr,
+                    dir_ / "kept" / "sub" / "deeper"),
+              1);
+    EXPECT_EQ(FolderEntries(dir_ / "kept"), (std::vector<std::string>{"mine.txt", "sub"}));
+    EXPECT_TRUE(FolderEntries(dir_ / "kept" / "sub").empty());
+}
+
 TEST_F(MergeSafetyTest, LongNamesAreShortenedToFitAndTheDryRunAgrees) {
     const std::string e_acute = "\xc3\xa9";
     std::string accented;
