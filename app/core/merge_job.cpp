@@ -331,7 +331,11 @@ std::string TMergeJob::BuildAudioJoinTask(const TMergeSource& source,
             audio.FirstAudioStreamIndex = probed.FirstAudioStream;
         }
         if (probed.Opened && probed.FirstAudioStream >= 0 && !probed.SoundKnown) {
-            suspect_audio_files_.push_back(path);
+            // Random bytes pass for an MP3 stream whose sound nothing can
+            // make out; the join would fail on it with a text naming no file.
+            encoder_.ClearTasks();
+            return JoinFailed("***Audio file open error: ",
+                              path + ": the file has no decodable audio");
         }
         request.AudioFiles.push_back(audio);
         std::int32_t result = 0;
