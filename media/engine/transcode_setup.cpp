@@ -260,6 +260,21 @@ int PrepareCopy(TCustomFFmpeg& task, std::size_t index, OutputStream& ost, Input
             return -1;
     }
     (void)index;
+    // A copied picture keeps how it is to be shown (a phone video's rotation).
+    if (codec->codec_type == AVMEDIA_TYPE_VIDEO) {
+        std::size_t size = 0;
+        const std::uint8_t* matrix =
+            ff.av_stream_get_side_data(ist.stream, AV_PKT_DATA_DISPLAYMATRIX, &size);
+        if (matrix != nullptr) {
+            std::uint8_t* copy =
+                ff.av_stream_new_side_data(ost.stream, AV_PKT_DATA_DISPLAYMATRIX, size);
+            if (copy == nullptr) {
+                task.LastError = "av_mallocz() failed";
+                return AVERROR(ENOMEM);
+            }
+            std::memcpy(copy, matrix, size);
+        }
+    }
     const int result = ff.avcodec_parameters_from_context(ost.stream->codecpar, codec);
     if (result < 0) {
         task.LastError = ErrorText(result);

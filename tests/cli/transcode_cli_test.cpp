@@ -628,6 +628,41 @@ TEST_F(TranscodeCliTest, BadInputNeverCrashesNorLeavesAnEmptyFile) {
 
 // --- The user's files and full disks -------------------------------------------
 
+TEST_F(TranscodeCliTest, ARotatedVideoIsTurnedWhenEncodedAndKeepsItsFlagWhenCopied) {
+    // A phone's video: stored 320x240, to be shown turned a quarter.
+    const fs::path plain = Out("upright.mp4");
+    ASSERT_TRUE(
+        RunFfmpeg("-f lavfi -i testsrc=size=320x240:rate=10:duration=1 -c:v libx264 " + Q(plain)));
+    const fs::path turned = Out("turned.mp4");
+    ASSERT_TRUE(RunFfmpeg("-i " + Q(plain) + " -c copy -metadata:s:v:0 rotate=90 " + Q(turned)));
+    const auto facts = [](const fs::path& file) {
+        std::string text = RunFfprobe(
+            "-v error -select_streams v:0 -show_entries "
+            "stream=width,height:stream_side_data=rotation -of compact=p=0:nk=1 " +
+            ShellQuote(file.string()));
+        while (!text.empty() && text.back() == '\n') {
+            text.pop_back();
+        }
+        return text;
+    };
+    ASSERT_EQ(facts(turned), "320|240|90");
+    const struct {
+        const char* name;
+        const char* options;
+        const char* expected;  // width|height[|rotation]
+    } cases[] = {
+        {"encoded", "-c:v mpeg4", "240|320"},
+        {"copied", "-c:v copy", "320|240|90"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path output = Out(std::string("rotated-") + c.name + ".mp4");
+        std::string log;
+        ASSERT_EQ(Transcode("-i " + Q(turned) + " " + c.options + " " + Q(output), &log), 0) << log;
+        EXPECT_EQ(facts(output), c.expected);
+    }
+}
+
 TEST_F(TranscodeCliTest, AnExistingOutputIsReplacedOnlyWithY) {
     const fs::path output = Out("existing.mkv");
     const std::string mine = "the user's own file\n";
