@@ -20,6 +20,7 @@
 #include "app/cli/program_version.h"
 #include "app/cli/standard_output.h"
 #include "app/core/choice_lists.h"
+#include "app/core/created_folders.h"
 #include "app/core/duration_text.h"
 #include "app/core/format_choice.h"
 #include "app/core/format_listing.h"
@@ -340,8 +341,9 @@ int Run(int argc, char** argv) {
     }
 
     std::error_code folder_error;
-    fs::create_directories(folder, folder_error);
-    if (!fs::is_directory(folder)) {
+    tavrin::TCreatedFolders created_folders;
+    if (!created_folders.Create(folder, folder_error)) {
+        created_folders.RemoveEmpty();
         std::fprintf(stderr, "tavrin-merge: the output folder %s cannot be created: %s\n",
                      folder.c_str(), folder_error.message().c_str());
         return kExitFailed;
@@ -350,10 +352,13 @@ int Run(int argc, char** argv) {
     g_running_job = &job;
     if (StopSignalled()) {
         g_running_job = nullptr;
+        created_folders.RemoveEmpty();
         return StoppedExit();
     }
     const tavrin::TMergeResult result = job.Merge(source);
     g_running_job = nullptr;
+    // A merge that wrote nothing leaves no folder it made.
+    created_folders.RemoveEmpty();
     bar.Break();
     logger.SetOnLog(nullptr);
 

@@ -2,6 +2,7 @@
 // ffmpeg option language. It builds one task the way the encoder component
 // does (each input opened with its options text, then the output), runs it
 // and prints the engine's log at the chosen level.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -15,6 +16,7 @@
 #include "app/cli/standard_output.h"
 #include "app/cli/transcode_arguments.h"
 #include "app/cli/transcode_console.h"
+#include "app/core/created_file.h"
 #include "media/engine/custom_ffmpeg.h"
 #include "media/options/input_file.h"
 #include "media/options/option_table.h"
@@ -37,6 +39,10 @@ constexpr char kUsage[] =
     "  -join            play the inputs one after another into the output\n"
     "  -loglevel LEVEL  quiet, panic, fatal, error, warning, info (default),\n"
     "                   verbose or debug\n"
+    "  -y               replace an output file that exists\n"
+    "  -n               never replace an output file that exists; without -y or\n"
+    "                   -n the program asks when standard input is a terminal\n"
+    "                   and keeps the file otherwise\n"
     "  -h, --help       print this help\n"
     "      --version    print the program's version\n"
     "\n"
@@ -76,9 +82,35 @@ int RunUntilEnded(tavrin::TCustomFFmpeg& task) {
     return stopped_by;
 }
 
+// Asks on the terminal whether an existing output may be replaced.
+bool UserAllowsReplacing(const std::string& file_name) {
+    std::fprintf(stderr, "File '%s' already exists. Overwrite? [y/N] ", file_name.c_str());
+    std::fflush(stderr);
+    char answer[16] = {};
+    if (std::fgets(answer, sizeof(answer), stdin) == nullptr) {
+        std::fputc('\n', stderr);
+        return false;
+    }
+    return answer[0] == 'y' || answer[0] == 'Y';
+}
+
 // Opens every input and then the output; false with the message printed.
 bool BuildTask(tavrin::TCustomFFmpeg& task, const tavrin::cli::TranscodeArguments& args) {
     tavrin::BuildOptionTable(task);
+    // -y and -n are read when the output opens: an input's options may hold them too.
+    task.OnReplaceExistingOutput = [](tavrin::TCustomFFmpegOpt& opened, const std::string& name) {
+        switch (tavrin::cli::DecideExistingOutput(opened.overwrite_output != 0,
+                                                  opened.never_overwrite != 0,
+                                                  ::isatty(STDIN_FILENO) == 1)) {
+            case tavrin::cli::ExistingOutputAnswer::Replace:
+                return true;
+            case tavrin::cli::ExistingOutputAnswer::Keep:
+                return false;
+            case tavrin::cli::ExistingOutputAnswer::Ask:
+                return UserAllowsReplacing(name);
+        }
+        return false;
+    };
     for (const tavrin::cli::TranscodeInput& input : args.Inputs) {
         task.LastError.clear();
         int result = -1;
@@ -104,11 +136,32 @@ bool BuildTask(tavrin::TCustomFFmpeg& task, const tavrin::cli::TranscodeArgument
         task.LastError = error.what();
     }
     if (result < 0) {
-        std::fprintf(stderr, "tavrin-transcode: cannot set up output \"%s\": %s\n",
-                     args.OutputFileName.c_str(), task.LastError.c_str());
+        // The refusal of an existing file names it already.
+        if (task.LastError.rfind("File '", 0) == 0) {
+            std::fprintf(stderr, "%s\n", task.LastError.c_str());
+        } else {
+            std::fprintf(stderr, "tavrin-transcode: cannot set up output \"%s\": %s\n",
+                         args.OutputFileName.c_str(), task.LastError.c_str());
+        }
         return false;
     }
     return true;
+}
+
+// The output file the task opened for writing, when it is a regular file of
+// the local file system: removed again when the task fails, so that nothing
+// half-written stays under the name.
+tavrin::TCreatedFile WrittenOutput(const tavrin::TCustomFFmpeg& task, const std::string& name) {
+    if (task.output_files.empty() || !task.output_files.front()->ctx) {
+        return {};
+    }
+    const AVFormatContext* muxer = task.output_files.front()->ctx.get();
+    struct stat info {};
+    if ((muxer->oformat->flags & AVFMT_NOFILE) != 0 || muxer->pb == nullptr ||
+        ::lstat(name.c_str(), &info) != 0 || !S_ISREG(info.st_mode)) {
+        return {};
+    }
+    return tavrin::TCreatedFile(name, {info.st_dev, info.st_ino});
 }
 
 int Run(int argc, char** argv) {
@@ -157,6 +210,7 @@ int Run(int argc, char** argv) {
         if (!built) {
             status = tavrin::cli::StopSignal() != 0 ? 128 + tavrin::cli::StopSignal() : 1;
         } else {
+            tavrin::TCreatedFile output = WrittenOutput(task, args->OutputFileName);
             const int stopped_by = RunUntilEnded(task);
             console.Finish();
             if (task.HasError()) {
@@ -165,8 +219,16 @@ int Run(int argc, char** argv) {
             if (task.Finished() && !task.HasError()) {
                 status = 0;
             } else {
+                // A stopped task's file was finished properly; a failed one's
+                // was not.
+                if (stopped_by != 0 && !task.HasError()) {
+                    output.Keep();
+                }
                 // A stop the user asked for ends as a stop, whatever it made fail.
                 status = stopped_by != 0 ? 128 + stopped_by : 1;
+            }
+            if (status == 0) {
+                output.Keep();
             }
         }
         if (status > 128) {

@@ -41,6 +41,17 @@ std::string QuoteOptionArgument(const std::string& argument) {
     return quoted;
 }
 
+ExistingOutputAnswer DecideExistingOutput(bool overwrite, bool neverOverwrite,
+                                          bool inputIsTerminal) {
+    if (neverOverwrite) {
+        return ExistingOutputAnswer::Keep;
+    }
+    if (overwrite) {
+        return ExistingOutputAnswer::Replace;
+    }
+    return inputIsTerminal ? ExistingOutputAnswer::Ask : ExistingOutputAnswer::Keep;
+}
+
 std::optional<TLogLevel> ParseLogLevel(const std::string& text) {
     static const struct {
         const char* name;

@@ -36,6 +36,13 @@ std::optional<TranscodeArguments> SplitTranscodeArguments(const std::vector<std:
 // unchanged: quoted when it holds blanks, tabs or quotes, or is empty.
 std::string QuoteOptionArgument(const std::string& argument);
 
+// What to do with an output file that exists already, as the ffmpeg
+// program does: -n always keeps it, -y replaces it, and otherwise the user is
+// asked when standard input is a terminal and the file is kept when not.
+enum class ExistingOutputAnswer { Replace, Keep, Ask };
+ExistingOutputAnswer DecideExistingOutput(bool overwrite, bool neverOverwrite,
+                                          bool inputIsTerminal);
+
 // A level name (quiet, panic, fatal, error, warning, info, verbose, debug,
 // trace) or a library level number.
 std::optional<TLogLevel> ParseLogLevel(const std::string& text);

@@ -22,13 +22,14 @@ TCreatedFile& TCreatedFile::operator=(TCreatedFile&& other) noexcept {
     return *this;
 }
 
-void TCreatedFile::Remove() {
-    if (path_.empty()) {
-        return;
-    }
+bool TCreatedFile::StillCreated() const {
     struct stat info {};
-    if (::lstat(path_.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
-        info.st_dev == identity_.Device && info.st_ino == identity_.Inode) {
+    return !path_.empty() && ::lstat(path_.c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+           info.st_dev == identity_.Device && info.st_ino == identity_.Inode;
+}
+
+void TCreatedFile::Remove() {
+    if (StillCreated()) {
         ::unlink(path_.c_str());
     }
     path_.clear();

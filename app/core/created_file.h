@@ -30,6 +30,8 @@ public:
     // "" when no file is in charge.
     const std::string& Path() const { return path_; }
 
+    // Whether the name still refers to the very file that was created.
+    bool StillCreated() const;
     // Removes the file (when it is still the one created) and lets it go.
     void Remove();
     // Lets the file go without removing it.

@@ -22,7 +22,9 @@ constexpr std::array<TFormatPreset, 16> kPresets = {{
     {"RM10", {}, "", "", "", Fixed, "", "rv10", "_rv10.rm"},
     {"RM20", {}, "", "", "", Fixed, "", "rv20", "_rv20.rm"},
     {"SWF", {"-f flv"}, "", "44100", "", Fixed, "mp3", "", ""},
-    {"WMV", {}, "", "", "", Fixed, "wmav2", "wmv2", ""},
+    // wmav2 takes at most two channels and 48 kHz: a song used directly,
+    // without the join's conversion, may have more.
+    {"WMV", {}, "2", "44100", "", Fixed, "wmav2", "wmv2", ""},
     {"WebM", {"-f webm"}, "", "", "", Fixed, "libvorbis", "libvpx", ""},
     {"M1V", {}, "", "", "", Fixed, "mp2", "mpeg1video", ".mpg"},
     {"M2V", {}, "", "", "", Fixed, "ac3", "mpeg2video", ".mpg"},

@@ -1,6 +1,9 @@
 #include "app/core/merge_job.h"
 
+#include <cerrno>
 #include <chrono>
+#include <cstdio>
+#include <cstring>
 #include <future>
 #include <utility>
 
@@ -88,7 +91,8 @@ void TMergeJob::OnProgress(const TProgressInfo& info) {
 
 void TMergeJob::OnTerminate(const TTerminateInfo& info) {
     if (info.TaskIndex < 0) {
-        Log(info.Finished ? "mergeing finished" : "mergeing broken");
+        // A task that failed did not finish, whatever the run's notice says.
+        Log(info.Finished && !task_failed_ ? "mergeing finished" : "mergeing broken");
         run_ended_ = true;
     } else {
         task_finished_ = info.Finished;
@@ -96,6 +100,14 @@ void TMergeJob::OnTerminate(const TTerminateInfo& info) {
     if (info.Exception) {
         task_failed_ = true;
         task_error_ = NamingSuspects(info.ExceptionMsg);
+        // The user knows the output by its name, not by the hidden one it is
+        // written under.
+        for (std::size_t at = 0;
+             !partial_output_.Path().empty() &&
+             (at = task_error_.find(partial_output_.Path(), at)) != std::string::npos;) {
+            task_error_.replace(at, partial_output_.Path().size(), output_file_.Path());
+            at += output_file_.Path().size();
+        }
         if (callbacks_.ShowError) {
             callbacks_.ShowError(task_error_);
         }
@@ -169,6 +181,8 @@ void TMergeJob::EndMerge() {
         // started an empty file: neither is of use.
         output_file_.Remove();
     }
+    partial_output_.Remove();
+    run_mark_ = TRunMark();
 }
 
 EncoderTest TMergeJob::HasEncoder() const {
@@ -242,6 +256,20 @@ bool TMergeJob::EnsureLibraries(std::string& errorText) {
     return EnsureMediaLibraries({encoder_, decoder_}, errorText);
 }
 
+bool TMergeJob::PromoteOutput(std::string& errorText) {
+    const std::string& name = output_file_.Path();
+    if (!output_file_.StillCreated()) {
+        errorText = name + ": the reserved name was taken by another file meanwhile";
+        return false;
+    }
+    if (std::rename(partial_output_.Path().c_str(), name.c_str()) != 0) {
+        errorText = name + ": " + std::strerror(errno);
+        return false;
+    }
+    partial_output_.Keep();
+    return true;
+}
+
 void TMergeJob::StopEncoder() {
     encoder_.Stop(true);
     encoder_.Decoder().CloseFile();
@@ -303,7 +331,11 @@ std::string TMergeJob::BuildAudioJoinTask(const TMergeSource& source,
             audio.FirstAudioStreamIndex = probed.FirstAudioStream;
         }
         if (probed.Opened && probed.FirstAudioStream >= 0 && !probed.SoundKnown) {
-            suspect_audio_files_.push_back(path);
+            // Random bytes pass for an MP3 stream whose sound nothing can
+            // make out; the join would fail on it with a text naming no file.
+            encoder_.ClearTasks();
+            return JoinFailed("***Audio file open error: ",
+                              path + ": the file has no decodable audio");
         }
         request.AudioFiles.push_back(audio);
         std::int32_t result = 0;
@@ -368,6 +400,7 @@ std::string TMergeJob::BuildAudioJoinTask(const TMergeSource& source,
         return JoinFailed("***Cannot do convert, error: ", errorText);
     }
     temp_audio_file_ = TCreatedFile(*temp_path, temp_identity);
+    run_mark_.Record(*temp_path, temp_identity);
     plan_->TempAudioFile = *temp_path;
     plan_->AudioInput = *temp_path;
     TOutputOptions output;
@@ -442,6 +475,9 @@ TMergeResult TMergeJob::RunMerge(const TMergeSource& source) {
                 callbacks_.Warn(std::string(title), std::string(text));
             }
         });
+    // Files of killed runs are removed before this run names its own.
+    RemoveStaleRunFiles(folder);
+    run_mark_ = TRunMark(folder);
     std::string audio_input;
     if (!source.AudioFiles.empty()) {
         bool ok = true;
@@ -501,7 +537,19 @@ TMergeResult TMergeJob::RunMerge(const TMergeSource& source) {
         return Fail("***Cannot do convert, error: ", errorText);
     }
     output_file_ = TCreatedFile(*output_path, output_identity);
-    if (Opening([&] { return encoder_.SetOutput(task, *output_path, &output); }) < 0) {
+    run_mark_.Record(*output_path, output_identity);
+    // Written under a hidden name: until the task ends, nothing half-written
+    // carries the output's name.
+    TFileIdentity partial_identity;
+    const auto partial_path = FreeFileName(PartialOutputPattern(folder, plan_->OutputSuffix),
+                                           TNameUse::Reserve, &errorText, &partial_identity);
+    if (!partial_path) {
+        encoder_.RemoveTask(task);
+        return Fail("***Cannot do convert, error: ", errorText);
+    }
+    partial_output_ = TCreatedFile(*partial_path, partial_identity);
+    run_mark_.Record(*partial_path, partial_identity);
+    if (Opening([&] { return encoder_.SetOutput(task, *partial_path, &output); }) < 0) {
         const std::string reason = NamingSuspects(encoder_.LastErrorText());
         encoder_.RemoveTask(task);
         return Fail("***Cannot do convert, error: ", reason);
@@ -521,10 +569,17 @@ TMergeResult TMergeJob::RunMerge(const TMergeSource& source) {
     const WaitEnd end = WaitForRun();
     TMergeResult result;
     if (end == WaitEnd::Stopped) {
+        // The stopped task finished its file properly: it is kept, as a part.
+        if (PromoteOutput(errorText)) {
+            Log("The merge was stopped: " + *output_path + " holds the part written so far");
+        }
         result = End(TMergeOutcome::Stopped, "Stopped");
     } else if (task_failed_ || !task_finished_) {
         result =
             End(TMergeOutcome::Failed, task_failed_ ? task_error_ : "The merge was broken off");
+    } else if (!PromoteOutput(errorText)) {
+        LogFailure(errorText);
+        result = End(TMergeOutcome::Failed, errorText);
     } else {
         result = End(TMergeOutcome::Finished, std::string());
     }

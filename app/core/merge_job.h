@@ -16,6 +16,7 @@
 
 #include "app/core/created_file.h"
 #include "app/core/merge_plan.h"
+#include "app/core/run_mark.h"
 #include "media/encoder/custom_encoder.h"
 #include "media/probe/decoder_component.h"
 
@@ -140,6 +141,8 @@ private:
     // when asked to.
     WaitEnd WaitForRun();
     void StopEncoder();
+    // Gives the written file the output's name; false with the reason.
+    bool PromoteOutput(std::string& errorText);
     void Log(const std::string& line) const;
     // An empty line, the text, an empty line.
     void LogFailure(const std::string& text) const;
@@ -192,7 +195,12 @@ private:
     std::string join_failure_;
     std::vector<std::string> suspect_audio_files_;
     TCreatedFile temp_audio_file_;
+    // The output's name, reserved empty, and the hidden file the final task
+    // writes; the written file takes the name once the task has ended.
     TCreatedFile output_file_;
+    TCreatedFile partial_output_;
+    // Lists the files above, so that a run after a killed one removes them.
+    TRunMark run_mark_;
     TMergeStage stage_ = TMergeStage::Join;
     std::optional<TMergePlan> plan_;
     int first_video_stream_ = -1;

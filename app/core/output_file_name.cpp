@@ -192,6 +192,16 @@ TFileNamePattern TempAudioPattern(std::string_view folder, std::string_view firs
     return pattern;
 }
 
+TFileNamePattern PartialOutputPattern(std::string_view folder, std::string_view suffix) {
+    TFileNamePattern pattern;
+    pattern.Folder = folder;
+    pattern.Prefix = ".tavrin-partial-" + std::to_string(::getpid());
+    pattern.Ending = [suffix = std::string(suffix)](unsigned long long n) {
+        return (n == 0 ? std::string() : "-" + std::to_string(n)) + suffix;
+    };
+    return pattern;
+}
+
 std::string PrepareOutputFolder(TSettings& settings, const WarningSink& warn) {
     const std::string folder = settings.OutputDir();
     std::error_code error;

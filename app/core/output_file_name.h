@@ -63,6 +63,12 @@ TFileNamePattern MergeOutputPattern(std::string_view folder, std::string_view vi
 TFileNamePattern TempAudioPattern(std::string_view folder, std::string_view firstAudioFile,
                                   std::string_view suffix = ".mp3");
 
+// The hidden name an output is written under until its task has finished:
+// ".tavrin-partial-" + process id (then "-<n>") + suffix, in the output's
+// folder, so that the muxer sees the output's suffix and the rename stays
+// on one file system.
+TFileNamePattern PartialOutputPattern(std::string_view folder, std::string_view suffix);
+
 // The stored output folder, created with its parents when missing. When it
 // cannot be created, warn() is told, the default folder is created and stored
 // for later merges, and the folder read is still returned (the merge then

@@ -161,11 +161,18 @@ void TCustomFFmpeg::run_transcoding() {
             break;
         }
         if (AVFormatContext* oc = output_files[i]->ctx.get()) {
-            ArmWriteTimer();
-            ff.av_write_trailer(oc);
+            finish_output_file(*this, oc);
         }
     }
     report_progress(-1, true, ProgressClockMicroseconds(), timer_start);
+    for (std::size_t i = 0; i < output_files.size(); ++i) {
+        if (Joined && i > 0) {
+            break;
+        }
+        if (AVFormatContext* oc = output_files[i]->ctx.get()) {
+            close_output_file(*this, oc);
+        }
+    }
 
     const std::size_t owners = OwningStreamCount(*this);
     for (std::size_t i = 0; i < owners; ++i) {

@@ -7,15 +7,13 @@
 
 #include "media/common/error_text.h"
 #include "media/engine/pipeline.h"
+#include "media/runtime/media_file_name.h"
 
 namespace tavrin {
 
 namespace {
 
 constexpr AVRational kMicroseconds{1, 1000000};
-constexpr const char* kCheckLogHint =
-    "Please check error log message(reported by REVaduzi) to find out more detail information.";
-
 // Formats with AVFMT_TS_NONSTRICT accept equal consecutive decoding stamps.
 constexpr int kTsNonStrict = AVFMT_TS_NONSTRICT;
 
@@ -63,7 +61,10 @@ void WritePacket(TCustomFFmpegOpt& task, AVFormatContext* muxer, AVPacket* packe
     task.ArmWriteTimer();
     const int result = ff.av_interleaved_write_frame(muxer, packet);
     if (result < 0) {
-        task.RaiseError(ErrorText("av_interleaved_write_frame()", result) + ". " + kCheckLogHint);
+        // The user meets the file and the system's reason (a full disk);
+        // the call that failed stays in the log.
+        Log(&task, llError, ErrorText("av_interleaved_write_frame()", result));
+        task.RaiseError(OutputFileError(muxer, result));
     }
 }
 
@@ -92,6 +93,38 @@ void FilterAndWrite(TCustomFFmpegOpt& task, AVFormatContext* muxer, AVPacket* pa
 }
 
 }  // namespace
+
+std::string OutputFileError(const AVFormatContext* muxer, int code) {
+    const std::string name =
+        muxer != nullptr && muxer->url != nullptr ? FromMediaFileName(muxer->url) : "output";
+    return ErrorText(name, code);
+}
+
+void finish_output_file(TCustomFFmpegOpt& task, AVFormatContext* muxer) {
+    task.ArmWriteTimer();
+    int result = ff.av_write_trailer(muxer);
+    if (result < 0) {
+        Log(&task, llError, ErrorText("av_write_trailer()", result));
+    }
+    // The trailer's own result misses a buffered write that failed earlier.
+    if (result >= 0 && muxer->pb != nullptr && muxer->pb->error < 0) {
+        result = muxer->pb->error;
+    }
+    if (result < 0) {
+        task.RaiseError(OutputFileError(muxer, result));
+    }
+}
+
+void close_output_file(TCustomFFmpegOpt& task, AVFormatContext* muxer) {
+    if ((muxer->oformat->flags & AVFMT_NOFILE) != 0 || muxer->pb == nullptr) {
+        return;
+    }
+    // Closing flushes the last buffer: its error is the file's too.
+    const int closed = ff.avio_closep(&muxer->pb);
+    if (closed < 0) {
+        task.RaiseError(OutputFileError(muxer, closed));
+    }
+}
 
 int init_bitstream_filters(TCustomFFmpegOpt& task, OutputStream& ost) {
     OutputStream& owner = StreamOwner(task, ost);

@@ -172,6 +172,16 @@ void mux_packet(TCustomFFmpegOpt& task, AVFormatContext* muxer, AVPacket* packet
 void finish_output_stream(TCustomFFmpegOpt& task, OutputStream& ost);
 bool within_recording_time(TCustomFFmpegOpt& task, OutputStream& ost);
 
+// "<output file>: <reason>" for a write to `muxer` that failed with `code`.
+std::string OutputFileError(const AVFormatContext* muxer, int code);
+
+// Writes the trailer of `muxer`; then, after the final report has read its
+// size, close_output_file closes its file. A write error on the way (a full
+// disk, a short write, a failing close) is raised with the system's reason:
+// a file whose end was never written must not pass as finished.
+void finish_output_file(TCustomFFmpegOpt& task, AVFormatContext* muxer);
+void close_output_file(TCustomFFmpegOpt& task, AVFormatContext* muxer);
+
 // Initialises the bitstream filter chain of `ost` (its owner's in a join)
 // from the muxer stream's parameters and hands the chain's output parameters
 // back to the stream. Call it before the header is written; mux_packet does

@@ -12,6 +12,7 @@
 #include "media/common/text_helpers.h"
 #include "media/engine/custom_ffmpeg.h"
 #include "media/engine/engine_locks.h"
+#include "media/engine/pipeline.h"
 #include "media/options/filtergraph_setup.h"
 #include "media/options/input_file.h"
 #include "media/options/join.h"
@@ -259,6 +260,21 @@ int PrepareCopy(TCustomFFmpeg& task, std::size_t index, OutputStream& ost, Input
             return -1;
     }
     (void)index;
+    // A copied picture keeps how it is to be shown (a phone video's rotation).
+    if (codec->codec_type == AVMEDIA_TYPE_VIDEO) {
+        std::size_t size = 0;
+        const std::uint8_t* matrix =
+            ff.av_stream_get_side_data(ist.stream, AV_PKT_DATA_DISPLAYMATRIX, &size);
+        if (matrix != nullptr) {
+            std::uint8_t* copy =
+                ff.av_stream_new_side_data(ost.stream, AV_PKT_DATA_DISPLAYMATRIX, size);
+            if (copy == nullptr) {
+                task.LastError = "av_mallocz() failed";
+                return AVERROR(ENOMEM);
+            }
+            std::memcpy(copy, matrix, size);
+        }
+    }
     const int result = ff.avcodec_parameters_from_context(ost.stream->codecpar, codec);
     if (result < 0) {
         task.LastError = ErrorText(result);
@@ -962,6 +978,11 @@ int transcode_init(TCustomFFmpeg& task) {
                     "parameters ?): %s",
                     static_cast<int>(i), ErrorText(written).c_str());
                 failure.code = AVERROR(EINVAL);
+                // A header the disk would not take is not a codec problem:
+                // the task's message is the file's and the system's reason.
+                if (oc->pb != nullptr && oc->pb->error < 0) {
+                    task.LastError = OutputFileError(oc, oc->pb->error);
+                }
                 break;
             }
             if (std::strcmp(oc->oformat->name, "rtp") != 0) {

@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <cinttypes>
+#include <cmath>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
+#include <utility>
 #include <vector>
 
 #include "media/options/output_stream.h"
@@ -114,6 +116,29 @@ std::vector<AVPixelFormat> EncoderPixelFormats(const AVCodecContext* codec_ctx,
 
 // --- Input chains -----------------------------------------------------------------
 
+// The filters that show the stream's pictures as its display matrix asks:
+// none, a transpose for a quarter turn, or both flips for a half turn.
+std::vector<std::pair<const char*, std::string>> RotationFilters(const InputStream& ist) {
+    const auto* matrix = reinterpret_cast<const std::int32_t*>(
+        ff.av_stream_get_side_data(ist.stream, AV_PKT_DATA_DISPLAYMATRIX, nullptr));
+    if (matrix == nullptr) {
+        return {};
+    }
+    // The matrix turns counter-clockwise; the picture is turned back.
+    double theta = -ff.av_display_rotation_get(matrix);
+    theta -= 360 * std::floor(theta / 360 + 0.9 / 360);
+    if (std::fabs(theta - 90) < 1) {
+        return {{"transpose", "clock"}};
+    }
+    if (std::fabs(theta - 180) < 1) {
+        return {{"hflip", ""}, {"vflip", ""}};
+    }
+    if (std::fabs(theta - 270) < 1) {
+        return {{"transpose", "cclock"}};
+    }
+    return {};
+}
+
 int ConfigureInputVideoFilter(TCustomFFmpegOpt& task, FilterGraph& fg, InputFilter& ifilter,
                               AVFilterInOut* in) {
     InputStream& ist = *ifilter.input_stream;
@@ -186,6 +211,25 @@ int ConfigureInputVideoFilter(TCustomFFmpegOpt& task, FilterGraph& fg, InputFilt
             return result;
         }
         last = setpts;
+    }
+    // A picture to be shown turned (a phone video's display matrix) is turned
+    // here, so that the encoded output is the right way up.
+    if (ist.stream->codecpar->codec_type == AVMEDIA_TYPE_VIDEO) {
+        for (const auto& [filter_name, filter_args] : RotationFilters(ist)) {
+            AVFilterContext* turn = nullptr;
+            result = CreateFilter(graph, filter_name,
+                                  StringPrintf("%s for input stream %d:%d", filter_name,
+                                               ist.file_index, ist.stream->index),
+                                  filter_args, &turn);
+            if (result < 0) {
+                return result;
+            }
+            result = ff.avfilter_link(last, 0, turn, 0);
+            if (result < 0) {
+                return result;
+            }
+            last = turn;
+        }
     }
     return ff.avfilter_link(last, 0, in->filter_ctx, static_cast<unsigned>(in->pad_idx));
 }

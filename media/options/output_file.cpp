@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <memory>
 #include <new>
+#include <string_view>
 #include <vector>
 
 #include "media/common/error_text.h"
@@ -617,6 +618,16 @@ void RemoveOutputStreams(TCustomFFmpegOpt& task, std::size_t first) {
 
 namespace {
 
+// A name of the local file system: neither a URL nor standard output.
+bool IsLocalFileName(const std::string& file_name, const std::string& media_name) {
+    if (file_name == "-") {
+        return false;
+    }
+    const char* protocol = ff.avio_find_protocol_name(media_name.c_str());
+    return protocol != nullptr &&
+           (std::string_view(protocol) == "file" || std::string_view(protocol) == "unicode");
+}
+
 // What one OpenOutputFile call has made so far, undone unless committed.
 class OutputOpening {
 public:
@@ -741,6 +752,11 @@ int OpenOutputFile(TCustomFFmpegOpt& task, OptionsContext& ctx, const std::strin
         return Fail(task, ErrorText(file_name, AVERROR(EINVAL)));
     }
     if ((oc->oformat->flags & AVFMT_NOFILE) == 0) {
+        if (task.OnReplaceExistingOutput && IsLocalFileName(file_name, media_name) &&
+            ff.avio_check(media_name.c_str(), 0) >= 0 &&
+            !task.OnReplaceExistingOutput(task, file_name)) {
+            return Fail(task, "File '" + file_name + "' already exists. Exiting.");
+        }
         task.ArmWriteTimer();
         const int code = ff.avio_open2(&oc->pb, oc->url, AVIO_FLAG_WRITE, &oc->interrupt_callback,
                                        of.muxer_options.Address());

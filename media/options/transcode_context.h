@@ -369,6 +369,12 @@ struct FilterGraph {
 // Called once per input file between opening it and probing its streams.
 using BeforeFindStreamInfoHandler = std::function<void(TCustomFFmpegOpt& task, AVFormatContext*)>;
 
+// Asked before an output file that already exists is opened for writing;
+// false keeps the file and fails the output. Without a handler the file is
+// replaced, as the encoder component's callers expect.
+using ReplaceExistingOutputHandler =
+    std::function<bool(TCustomFFmpegOpt& task, const std::string& file_name)>;
+
 // Most entries a task's option table may hold, its terminating row included.
 inline constexpr std::size_t kOptionTableCapacity = 193;
 
@@ -439,6 +445,7 @@ public:
     std::int64_t TotalDuration = -1;
     std::string LastError;
     BeforeFindStreamInfoHandler OnBeforeFindStreamInfo;
+    ReplaceExistingOutputHandler OnReplaceExistingOutput;
 
     // --- Engine state of a run (reading, decoding, encoding, muxing).
     std::int32_t JoinIndex = 0;          // input file whose output group is active

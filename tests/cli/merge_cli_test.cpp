@@ -4,6 +4,7 @@
 // ffprobe and by the tone each song plays.
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -169,6 +170,20 @@ TEST_F(MergeCliTest, BadInputEndsWithAClearMessageAndNoFiles) {
     UnwritableFolder unwritable;
     const std::string video = ShellQuote(media_->Path("video.mp4"));
     const std::string text = ShellQuote(media_->Path("notes.txt"));
+    // Random bytes that the MP3 reader takes for a stream of no known sound.
+    const fs::path noise = dir_.path() / "noise.mp3";
+    {
+        std::string bytes(200000, '\0');
+        std::uint32_t state = 2463534242u;
+        for (char& byte : bytes) {
+            state ^= state << 13;
+            state ^= state >> 17;
+            state ^= state << 5;
+            byte = static_cast<char>(state & 0xff);
+        }
+        std::ofstream(noise, std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
+    }
+    const std::string no_sound = noise.string() + ": the file has no decodable audio";
     const struct {
         const char* name;
         std::string arguments;
@@ -182,6 +197,13 @@ TEST_F(MergeCliTest, BadInputEndsWithAClearMessageAndNoFiles) {
          "***Audio file open error: "},
         {"text file as the song", "--format MP4 " + OutArg() + " " + video + " " + text, 1,
          "***Audio file open error: "},
+        {"random bytes as the song",
+         "--format MP4 " + OutArg() + " " + video + " " + ShellQuote(noise.string()), 1,
+         no_sound.c_str()},
+        {"random bytes among the songs",
+         "--format MP4 " + OutArg() + " " + video + " " + Songs() + " " +
+             ShellQuote(noise.string()),
+         1, no_sound.c_str()},
         {"unwritable output folder",
          "--format MP4 --out " + ShellQuote(unwritable.path()) + " " + video + " " + Songs(), 1,
          "***Cannot do convert, error: "},
@@ -207,6 +229,35 @@ TEST_F(MergeCliTest, BadInputEndsWithAClearMessageAndNoFiles) {
         EXPECT_NE(err.find(c.message), std::string::npos) << err;
         EXPECT_TRUE(out.empty()) << out;
         EXPECT_TRUE(FolderEntries(out_).empty());
+    }
+}
+
+TEST_F(MergeCliTest, ASongUsedDirectlyIsConvertedToWhatTheFormatsEncoderTakes) {
+    // Six channels at 96 kHz: more than WMA, MP2 or MP3 encoders take.
+    const fs::path song = dir_.path() / "surround.flac";
+    ASSERT_TRUE(RunFfmpeg("-f lavfi -i sine=frequency=440:sample_rate=96000:duration=2 -ac 6 " +
+                          ShellQuote(song.string())));
+    for (const char* format : {"WMV", "M2V", "FLV", "MP4", "OGG"}) {
+        SCOPED_TRACE(format);
+        std::string out;
+        std::string err;
+        ASSERT_EQ(Merge("--format " + std::string(format) + " " + OutArg() + " " +
+                            ShellQuote(media_->Path("video.mp4")) + " " + ShellQuote(song.string()),
+                        &out, &err),
+                  0)
+            << err;
+        const fs::path written = LastLine(out);
+        EXPECT_EQ(RunFfprobe("-v error -select_streams a -show_entries stream=codec_type -of "
+                             "csv=p=0 " +
+                             ShellQuote(written.string())),
+                  "audio\n");
+        std::string errors;
+        EXPECT_EQ(RunCommand("ffmpeg -nostdin -v error -i " + ShellQuote(written.string()) +
+                                 " -f null - 2>&1",
+                             &errors),
+                  0);
+        EXPECT_TRUE(errors.empty()) << errors;
+        fs::remove(written);
     }
 }
 
@@ -270,7 +321,8 @@ TEST_F(MergeCliTest, CtrlCDuringTheFinalTaskKeepsAPlayablePartialFile) {
                                            frequency)
                                       .string());
     }
-    // Wait until the final task's file holds data, then send SIGINT.
+    // Wait until the final task's file (under its hidden name while it is
+    // written) holds data, then send SIGINT.
     const std::string script =
         "cd " + ShellQuote(dir_.path().string()) + " && HOME=. XDG_CONFIG_HOME=./config " +
         kProgram + " --format MKV " + OutArg() + " " + ShellQuote(video.string()) + songs +
@@ -278,7 +330,7 @@ TEST_F(MergeCliTest, CtrlCDuringTheFinalTaskKeepsAPlayablePartialFile) {
         "for i in $(seq 1 1200); do "
         "  f=$(ls " +
         ShellQuote(out_.string()) +
-        "/merger-* 2>/dev/null | head -n1); "
+        "/.tavrin-partial-* 2>/dev/null | head -n1); "
         "  if [ -n \"$f\" ] && [ $(stat -c %s \"$f\") -gt 50000 ]; then break; fi; "
         "  sleep 0.05; "
         "done; kill -INT $pid; wait $pid; echo $?";

@@ -429,6 +429,106 @@ TEST_F(MergeSafetyTest, AFullDiskLeavesNoBrokenOutput) {
     expect_failed_write(disk, "No space left on device");
 }
 
+TEST_F(MergeSafetyTest, AFullDiskAtTheLastWriteFailsTheMergeAndLeavesNothing) {
+    FileSnapshot before;
+    before.Add(media_->Path("video.mp4"));
+    before.Add(media_->Path("a.mp3"));
+    before.Add(media_->Path("b.mp3"));
+    const std::string arguments = "--size 640x480 " + Q(media_->Path("video.mp4")) + " " + Songs();
+    std::string out;
+    std::string err;
+    ASSERT_EQ(Merge(arguments, &out, &err), 0) << err;
+    const auto size = fs::file_size(LastLine(out));
+    fs::remove(LastLine(out));
+    ASSERT_GT(size, 16u * 1024);
+    // Everything fits but the last kilobytes, which the end of the file
+    // writes (its index, or the last buffer at close).
+    shell_setup_ = "trap '' XFSZ; ulimit -f " + std::to_string((size - 2048) / 512) + "; ";
+    EXPECT_EQ(Merge(arguments, &out, &err), 1) << err;
+    shell_setup_.clear();
+    EXPECT_NE(LastLine(err).find("File too large"), std::string::npos) << err;
+    EXPECT_TRUE(out.empty()) << out;
+    EXPECT_TRUE(FolderEntries(out_).empty()) << ::testing::PrintToString(FolderEntries(out_));
+    before.ExpectUnchanged();
+}
+
+TEST_F(MergeSafetyTest, AKilledMergeLeavesNoFinishedLookingFileAndTheNextRunTidiesUp) {
+    // Long enough for the final task to be caught while it writes.
+    const fs::path video = MakeMergeVideo(dir_, "long.mp4", 30, "640x480");
+    const fs::path song = MakeSong(dir_, "long.mp3", 20, 440);
+    const fs::path song2 = MakeSong(dir_, "long2.mp3", 20, 660);
+    // A file of the user's whose name the merge's own files could have.
+    const fs::path users = out_ / "tempaudio-long.mp3";
+    fs::copy_file(song, users);
+    FileSnapshot before;
+    before.AddFolder(out_);
+    const auto partial_written = [&](pid_t) {
+        for (const std::string& name : FolderEntries(out_)) {
+            std::error_code error;
+            if (name.rfind(".tavrin-partial-", 0) == 0 &&
+                fs::file_size(out_ / name, error) > 20000) {
+                return true;
+            }
+        }
+        return false;
+    };
+    const std::vector<std::string> arguments = {
+        "--format", "MKV", "--out", out_.string(), video.string(), song.string(), song2.string()};
+    ASSERT_EQ(EndAfterSignal(arguments, SIGKILL, partial_written), "killed by 9");
+    // Nothing under an output's name holds data: only a finished merge puts
+    // it there.
+    for (const std::string& name : FolderEntries(out_)) {
+        if (name.rfind("merger-", 0) == 0) {
+            EXPECT_EQ(fs::file_size(out_ / name), 0u) << name;
+        }
+    }
+    // The next run removes what the killed one left, and nothing else, so
+    // that its own files take the first names again.
+    std::string out;
+    std::string err;
+    ASSERT_EQ(Merge("--format MKV " + Q(video) + " " + Q(song) + " " + Q(song2), &out, &err, out_),
+              0)
+        << err;
+    const fs::path written = LastLine(out);
+    EXPECT_EQ(written.filename().string(), "merger-long-tempaudio-long_(1)_(new).mkv");
+    before.ExpectUnchanged();
+    before.ExpectFolderGained(out_, {written.filename().string()});
+    std::string errors;
+    EXPECT_EQ(RunCommand("ffmpeg -nostdin -v error -i " + Q(written) + " -f null - 2>&1", &errors),
+              0);
+    EXPECT_TRUE(errors.empty()) << errors;
+}
+
+TEST_F(MergeSafetyTest, AFailedMergeRemovesTheFoldersItMade) {
+    const fs::path text = dir_ / "notes.txt";
+    std::ofstream(text) << "not a song\n";
+    const struct {
+        const char* name;
+        std::string songs;
+    } cases[] = {
+        {"missing song", Q(dir_ / "missing.mp3")},
+        {"text as a song", Q(text)},
+        {"missing second song", Q(media_->Path("a.mp3")) + " " + Q(dir_ / "missing.mp3")},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path made = dir_ / "new";
+        std::string err;
+        EXPECT_EQ(Merge(Q(media_->Path("video.mp4")) + " " + c.songs, nullptr, &err, made / "sub"),
+                  1)
+            << err;
+        EXPECT_FALSE(fs::exists(made));
+    }
+    // Folders that were there before stay.
+    fs::create_directories(dir_ / "kept" / "sub");
+    std::ofstream(dir_ / "kept" / "mine.txt") << "mine\n";
+    EXPECT_EQ(Merge(Q(media_->Path("video.mp4")) + " " + Q(dir_ / "missing.mp3"), nullptr, nullptr,
+                    dir_ / "kept" / "sub" / "deeper"),
+              1);
+    EXPECT_EQ(FolderEntries(dir_ / "kept"), (std::vector<std::string>{"mine.txt", "sub"}));
+    EXPECT_TRUE(FolderEntries(dir_ / "kept" / "sub").empty());
+}
+
 TEST_F(MergeSafetyTest, LongNamesAreShortenedToFitAndTheDryRunAgrees) {
     const std::string e_acute = "\xc3\xa9";
     std::string accented;

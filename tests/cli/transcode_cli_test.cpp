@@ -4,6 +4,8 @@
 // Written files are checked with ffprobe and, where it fits, with our own
 // decoder component.
 #include <gtest/gtest.h>
+#include <sys/mount.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -18,6 +20,7 @@
 #include <vector>
 
 #include "app/core/merge_plan.h"
+#include "core/merge_test_support.h"
 #include "fixtures/build_paths.h"
 #include "fixtures/media_fixtures.h"
 #include "media/probe/decoder_component.h"
@@ -622,6 +625,141 @@ TEST_F(TranscodeCliTest, BadInputNeverCrashesNorLeavesAnEmptyFile) {
             EXPECT_GT(Probe(output).duration, 0.5);
         }
     }
+}
+
+// --- The user's files and full disks -------------------------------------------
+
+TEST_F(TranscodeCliTest, ARotatedVideoIsTurnedWhenEncodedAndKeepsItsFlagWhenCopied) {
+    // A phone's video: stored 320x240, to be shown turned a quarter.
+    const fs::path plain = Out("upright.mp4");
+    ASSERT_TRUE(
+        RunFfmpeg("-f lavfi -i testsrc=size=320x240:rate=10:duration=1 -c:v libx264 " + Q(plain)));
+    const fs::path turned = Out("turned.mp4");
+    ASSERT_TRUE(RunFfmpeg("-i " + Q(plain) + " -c copy -metadata:s:v:0 rotate=90 " + Q(turned)));
+    const auto facts = [](const fs::path& file) {
+        std::string text = RunFfprobe(
+            "-v error -select_streams v:0 -show_entries "
+            "stream=width,height:stream_side_data=rotation -of compact=p=0:nk=1 " +
+            ShellQuote(file.string()));
+        while (!text.empty() && text.back() == '\n') {
+            text.pop_back();
+        }
+        return text;
+    };
+    ASSERT_EQ(facts(turned), "320|240|90");
+    const struct {
+        const char* name;
+        const char* options;
+        const char* expected;  // width|height[|rotation]
+    } cases[] = {
+        {"encoded", "-c:v mpeg4", "240|320"},
+        {"copied", "-c:v copy", "320|240|90"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const fs::path output = Out(std::string("rotated-") + c.name + ".mp4");
+        std::string log;
+        ASSERT_EQ(Transcode("-i " + Q(turned) + " " + c.options + " " + Q(output), &log), 0) << log;
+        EXPECT_EQ(facts(output), c.expected);
+    }
+}
+
+TEST_F(TranscodeCliTest, AnExistingOutputIsReplacedOnlyWithY) {
+    const fs::path output = Out("existing.mkv");
+    const std::string mine = "the user's own file\n";
+    const struct {
+        const char* name;
+        std::string arguments;  // the output follows
+        int status;
+        bool replaced;
+    } cases[] = {
+        // Standard input is not a terminal in all of these, so nobody is asked.
+        {"-n", "-i " + Q(video_) + " -c:v mpeg4 -n", 1, false},
+        {"neither -y nor -n", "-i " + Q(video_) + " -c:v mpeg4", 1, false},
+        {"-y", "-i " + Q(video_) + " -c:v mpeg4 -y", 0, true},
+        {"-y and -n", "-i " + Q(video_) + " -c:v mpeg4 -y -n", 1, false},
+        {"-n among the input's options", "-n -i " + Q(video_) + " -c:v mpeg4", 1, false},
+        // A format that writes no file leaves it alone.
+        {"-f null", "-i " + Q(video_) + " -f null", 0, false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::ofstream(output, std::ios::trunc) << mine;
+        std::string log;
+        EXPECT_EQ(RunCommand(kProgram + " -loglevel error " + c.arguments + " " + Q(output) +
+                                 " </dev/null 2>&1",
+                             &log),
+                  c.status)
+            << log;
+        if (c.replaced) {
+            EXPECT_NEAR(Probe(output).duration, 5, 0.2);
+            std::string errors;
+            EXPECT_EQ(
+                RunCommand("ffmpeg -nostdin -v error -i " + Q(output) + " -f null - 2>&1", &errors),
+                0);
+            EXPECT_TRUE(errors.empty()) << errors;
+        } else {
+            EXPECT_EQ(ReadWholeFile(output), mine);
+        }
+        if (c.status == 1) {
+            EXPECT_EQ(LastLine(log), "File '" + output.string() + "' already exists. Exiting.")
+                << log;
+        }
+    }
+}
+
+TEST_F(TranscodeCliTest, AWriteErrorFailsTheTaskWithTheSystemsReason) {
+    const std::string task = "-i " + Q(video_) + " -c:v mpeg4 -q:v 2 -c:a aac ";
+    // The size of the whole output, so that the limits below let all but its
+    // last kilobytes through: the failing write is the index at the end.
+    const fs::path whole = Out("whole.mp4");
+    ASSERT_EQ(Transcode(task + Q(whole)), 0);
+    const auto size = fs::file_size(whole);
+    ASSERT_GT(size, 64u * 1024);
+    const auto expect_failed = [&](const std::string& command, const fs::path& output,
+                                   const std::string& reason) {
+        std::string log;
+        EXPECT_EQ(RunCommand(command + " 2>&1", &log), 1) << log;
+        EXPECT_NE(LastLine(log).find(reason), std::string::npos) << log;
+        EXPECT_EQ(log.find("Lsize="), std::string::npos) << log;
+        EXPECT_FALSE(fs::exists(output)) << "a half-written file is left";
+    };
+    {
+        // A file size limit, its signal ignored: writes past it fail with
+        // EFBIG as a full disk fails them with ENOSPC.
+        SCOPED_TRACE("file size limit");
+        const fs::path output = Out("limited.mp4");
+        expect_failed("trap '' XFSZ; ulimit -f " + std::to_string((size - 4096) / 512) + "; " +
+                          kProgram + " -loglevel error " + task + Q(output),
+                      output, "File too large");
+    }
+    if (fs::exists("/dev/full")) {
+        SCOPED_TRACE("/dev/full");
+        std::string log;
+        // A device exists, so it takes -y, as with the ffmpeg program. Both
+        // the header and the end of the file fail to be written.
+        EXPECT_EQ(Transcode(task + "-y -f mp4 /dev/full", &log), 1);
+        EXPECT_NE(LastLine(log).find("/dev/full: No space left on device"), std::string::npos)
+            << log;
+        EXPECT_EQ(Transcode(task + "-y -f matroska /dev/full", &log), 1);
+        EXPECT_NE(LastLine(log).find("/dev/full: No space left on device"), std::string::npos)
+            << log;
+        EXPECT_TRUE(fs::is_character_file("/dev/full"));
+    }
+    const fs::path disk = Out("disk");
+    fs::create_directories(disk);
+    const std::string options = "size=" + std::to_string((size - 8192) / 4096 * 4096);
+    if (::geteuid() != 0 || ::mount("tmpfs", disk.c_str(), "tmpfs", 0, options.c_str()) != 0) {
+        GTEST_SKIP() << "a small tmpfs cannot be mounted here (needs root and mount rights)";
+    }
+    struct Unmount {
+        fs::path disk;
+        ~Unmount() { ::umount(disk.c_str()); }
+    } unmount{disk};
+    SCOPED_TRACE("full tmpfs");
+    expect_failed(kProgram + " -loglevel error " + task + Q(disk / "out.mp4"), disk / "out.mp4",
+                  "No space left on device");
+    EXPECT_TRUE(FolderEntries(disk).empty());
 }
 
 TEST_F(TranscodeCliTest, OutputFolderRemovedDuringTheRun) {

@@ -79,7 +79,7 @@ TEST(MergePlan, FinalOptionsOfEveryFormatWithAndWithoutTheOptionalEncoders) {
         {"RM10", std::nullopt, std::nullopt, "-c:v rv10", "_rv10.rm"},
         {"RM20", std::nullopt, std::nullopt, "-c:v rv20", "_rv20.rm"},
         {"SWF", std::nullopt, std::nullopt, "-f flv -ar 44100 -c:a libmp3lame", ".swf"},
-        {"WMV", std::nullopt, std::nullopt, "-c:a wmav2 -c:v wmv2", ".wmv"},
+        {"WMV", std::nullopt, std::nullopt, "-ac 2 -ar 44100 -c:a wmav2 -c:v wmv2", ".wmv"},
         {"WebM", std::nullopt, std::nullopt, "-f webm -c:a libvorbis -c:v libvpx", ".webm"},
         {"M1V", std::nullopt, std::nullopt, "-c:a mp2 -c:v mpeg1video", ".mpg"},
         {"M2V", std::nullopt, std::nullopt, "-c:a ac3 -c:v mpeg2video", ".mpg"},
