@@ -33,16 +33,25 @@ namespace {
 
 constexpr int kMp4FormatIndex = 6;
 
-// The size of the merge's output file in a folder, -1 while there is none.
+// The size of the merge's output in a folder, -1 while there is none: the
+// file under its hidden name while the final task writes it, else the file
+// under its own name.
 std::int64_t OutputSize(const fs::path& folder) {
+    std::int64_t size = -1;
     for (const std::string& name : FolderEntries(folder)) {
-        if (name.rfind("merger-", 0) == 0) {
+        const bool partial = name.rfind(".tavrin-partial-", 0) == 0;
+        if (partial || (size < 0 && name.rfind("merger-", 0) == 0)) {
             std::error_code error;
-            const auto size = fs::file_size(folder / name, error);
-            return error ? -1 : static_cast<std::int64_t>(size);
+            const auto bytes = fs::file_size(folder / name, error);
+            if (!error) {
+                size = static_cast<std::int64_t>(bytes);
+            }
+            if (partial) {
+                break;
+            }
         }
     }
-    return -1;
+    return size;
 }
 
 bool HasTemporaryFile(const fs::path& folder) {
